@@ -1,0 +1,93 @@
+// The module's entry: multi-phase initialisation, what importing registers, and the exit
+// hook that tells the watch threads to stop calling into the interpreter.
+#include "py.hpp"
+
+#include <atomic>
+
+#include "errors.hpp"
+#include "finalizing.hpp"
+#include "snapshot.hpp"
+
+namespace zelvane::python {
+namespace {
+
+std::atomic<bool> g_finalizing{false};
+
+PyObject* finalizing_hook(PyObject*, PyObject*) {
+  g_finalizing.store(true, std::memory_order_seq_cst);
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  Py_RETURN_NONE;
+}
+
+PyMethodDef finalizing_def = {"_finalizing", finalizing_hook, METH_NOARGS, "_finalizing()\n--\n\n"};
+
+// Adds the object under its name and appends the name to __all__; steals `object`.
+int add(PyObject* module, PyObject* all, const char* name, PyObject* object) {
+  if (object == nullptr) return -1;
+  if (PyModule_Add(module, name, object) < 0) return -1;
+  PyRef text(PyUnicode_FromString(name));
+  if (!text) return -1;
+  return PyList_Append(all, text.get());
+}
+
+int add_type(PyObject* module, PyObject* all, const char* name, PyTypeObject* type) {
+  if (type == nullptr) return -1;
+  return add(module, all, name, Py_NewRef(reinterpret_cast<PyObject*>(type)));
+}
+
+int init_module(PyObject* module) {
+  PyRef all(PyList_New(0));
+  if (!all) return -1;
+  if (PyModule_AddObjectRef(module, "__all__", all.get()) < 0) return -1;
+
+  PyObject* error_type = zelvane_error_type();
+  if (error_type == nullptr) return -1;
+  if (add(module, all.get(), "ZelvaneError", Py_NewRef(error_type)) < 0) return -1;
+
+  if (add_type(module, all.get(), "Snapshot", snapshot_type()) < 0) return -1;
+
+  PyRef hook(PyCFunction_NewEx(&finalizing_def, nullptr, nullptr));
+  if (!hook) return -1;
+  PyRef atexit(PyImport_ImportModule("atexit"));
+  if (!atexit) return -1;
+  PyRef registered(PyObject_CallMethod(atexit.get(), "register", "O", hook.get()));
+  if (!registered) return -1;
+  return 0;
+}
+
+int module_exec(PyObject* module) {
+  try {
+    return init_module(module);
+  } catch (...) {
+    raise_internal_fault();
+    return -1;
+  }
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+#ifdef Py_mod_gil
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "zelvane",
+    "",
+    0,
+    nullptr,
+    module_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+
+bool finalizing() { return g_finalizing.load(std::memory_order_seq_cst); }
+
+}  // namespace zelvane::python
+
+PyMODINIT_FUNC PyInit_zelvane() { return PyModuleDef_Init(&zelvane::python::module_def); }
