@@ -48,6 +48,12 @@ enum class RejectedKind : std::uint8_t {
 
 enum class ImplicitBypass : std::uint8_t { Broad, WinInet, CfNetwork, Empty };
 
+// The style of a bypass list: the no_proxy variable's, or the Windows ProxyOverride value's.
+enum class BypassDialect : std::uint8_t { NoProxyStyle, WindowsStyle };
+
+struct EnvLayer;
+enum class Precedence : std::uint8_t;
+
 // Variant names, as debug text and export show them ("Registry", "Https", "Socks5h", ...).
 std::string_view name(SourceKind k);
 std::string_view name(SchemeSlot s);
@@ -158,6 +164,8 @@ struct BypassRule {
 
   // Consistent with ==, for the de-duplication of a list.
   std::size_t hash() const;
+  // The list text of the rule, as the export writes it (src/bypass).
+  std::string to_text() const;
   friend bool operator==(const BypassRule&, const BypassRule&) = default;
 };
 
@@ -170,6 +178,10 @@ struct BypassRules {
   ImplicitBypass implicit = ImplicitBypass::Broad;
   bool ipv4_mapped_as_ipv4 = false;
   bool strip_trailing_dot = false;
+
+  // Every character of `separators` (all ASCII) ends an entry. Never fails (src/bypass).
+  static BypassRules parse(std::string_view text, std::string_view separators,
+                           BypassDialect dialect);
   friend bool operator==(const BypassRules&, const BypassRules&) = default;
 };
 
@@ -250,6 +262,8 @@ struct ProxyConfig {
   // effective = a copy of the first source's mode (Direct without sources), captured now.
   static ProxyConfig from_sources(std::vector<SourceEntry> sources);
   static ProxyConfig empty();
+  // Joins an environment layer into a reading by precedence (Ignore never reaches it).
+  static ProxyConfig merge_env(ProxyConfig config, const EnvLayer& layer, Precedence precedence);
 
   // Two readings with the same content are equal whenever they were taken.
   friend bool operator==(const ProxyConfig& a, const ProxyConfig& b) {
@@ -283,6 +297,9 @@ struct RouteStep {
   // The endpoint of a proxy step; null for Direct.
   const ProxyEndpoint* endpoint() const;
   std::size_t hash() const;
+  // The proxy URL of the step, credentials included; none for Direct or an endpoint that
+  // makes no URL (src/parse).
+  std::optional<Url> proxy_url() const;
   friend bool operator==(const RouteStep&, const RouteStep&) = default;
 };
 
