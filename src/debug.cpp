@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cstddef>
+#include <limits>
 #include <span>
 #include <string>
 
@@ -125,26 +126,36 @@ std::string quoted(std::string_view text) {
 }
 
 void write_duration(std::string& out, Duration d) {
+  // A Duration built field by field may hold a billion nanoseconds or more: carry them into
+  // the seconds (saturating) so that the fraction always fits its digits.
+  constexpr std::uint32_t kNanosPerSec = 1'000'000'000;
+  if (d.nanos >= kNanosPerSec) {
+    const std::uint64_t carry = d.nanos / kNanosPerSec;
+    d.secs = d.secs > std::numeric_limits<std::uint64_t>::max() - carry
+                 ? std::numeric_limits<std::uint64_t>::max()
+                 : d.secs + carry;
+    d.nanos %= kNanosPerSec;
+  }
   std::uint64_t integer = 0;
   std::uint32_t fraction = 0;
-  int digits = 0;  // digits of the fraction before trailing zeros are dropped
+  std::uint32_t scale = 1;  // the fraction is `fraction / scale`, below 1
   std::string_view unit;
   if (d.secs > 0) {
-    integer = d.secs, fraction = d.nanos, digits = 9, unit = "s";
+    integer = d.secs, fraction = d.nanos, scale = kNanosPerSec, unit = "s";
   } else if (d.nanos >= 1'000'000) {
-    integer = d.nanos / 1'000'000, fraction = d.nanos % 1'000'000, digits = 6, unit = "ms";
+    integer = d.nanos / 1'000'000, fraction = d.nanos % 1'000'000, scale = 1'000'000, unit = "ms";
   } else if (d.nanos < 1'000) {
     integer = d.nanos, unit = "ns";
   } else {
-    integer = d.nanos / 1'000, fraction = d.nanos % 1'000, digits = 3, unit = "\u00b5s";
+    integer = d.nanos / 1'000, fraction = d.nanos % 1'000, scale = 1'000, unit = "\u00b5s";
   }
   out += std::to_string(integer);
   if (fraction != 0) {
-    std::string frac = std::to_string(fraction);
-    frac.insert(0, static_cast<std::size_t>(digits) - frac.size(), '0');
-    while (frac.back() == '0') frac.pop_back();
     out += '.';
-    out += frac;
+    for (scale /= 10; fraction != 0; scale /= 10) {
+      out += static_cast<char>('0' + fraction / scale);
+      fraction %= scale;
+    }
   }
   out += unit;
 }
