@@ -1,22 +1,120 @@
 #include "debug.hpp"
 
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstddef>
+#include <limits>
+#include <span>
 #include <string>
 
 namespace zelvane {
+namespace {
+
+#include "unicode_tables.inc"
+
+constexpr bool well_formed(std::span<const UnicodeRange> table) {
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    if (table[i].first > table[i].last || table[i].last > 0x10FFFF) return false;
+    // Adjacent ranges would have been merged by the generator.
+    if (i > 0 && table[i - 1].last + 1 >= table[i].first) return false;
+  }
+  return true;
+}
+static_assert(well_formed(kGraphemeExtend), "binary search needs sorted, disjoint ranges");
+static_assert(well_formed(kPrintable), "binary search needs sorted, disjoint ranges");
+
+bool in_table(std::span<const UnicodeRange> table, char32_t c) {
+  // The first range that ends at or after c holds it, if any does.
+  auto it = std::lower_bound(table.begin(), table.end(), c,
+                             [](const UnicodeRange& r, char32_t v) { return r.last < v; });
+  return it != table.end() && it->first <= c;
+}
+
+// One well-formed UTF-8 sequence at the start of `text`: its code point and length, or a
+// length of 0 when the first byte does not begin one (overlong forms, surrogates, values
+// above U+10FFFF and cut sequences included).
+struct Decoded {
+  char32_t code = 0;
+  std::size_t length = 0;
+};
+
+Decoded decode_utf8(std::string_view text) {
+  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return {lead, 1};
+  std::size_t length = 0;
+  char32_t code = 0;
+  unsigned char second_min = 0x80, second_max = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, code = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, code = lead & 0x0Fu;
+    if (lead == 0xE0) second_min = 0xA0;  // overlong
+    if (lead == 0xED) second_max = 0x9F;  // surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, code = lead & 0x07u;
+    if (lead == 0xF0) second_min = 0x90;  // overlong
+    if (lead == 0xF4) second_max = 0x8F;  // above U+10FFFF
+  } else {
+    return {};
+  }
+  if (text.size() < length) return {};
+  for (std::size_t i = 1; i < length; ++i) {
+    const unsigned char b = byte(i);
+    const unsigned char lo = i == 1 ? second_min : 0x80;
+    const unsigned char hi = i == 1 ? second_max : 0xBF;
+    if (b < lo || b > hi) return {};
+    code = (code << 6) | (b & 0x3Fu);
+  }
+  return {code, length};
+}
+
+void write_code_escape(std::string& out, char32_t c) {
+  std::array<char, 8> hex{};
+  auto [end, ec] = std::to_chars(hex.data(), hex.data() + hex.size(),
+                                 static_cast<std::uint32_t>(c), 16);
+  out += "\\u{";
+  out.append(hex.data(), end);
+  out += '}';
+}
+
+bool escaped_as_code(char32_t c) {
+  // Halfwidth katakana voiced sound marks: Grapheme_Extend in some database versions, not in
+  // others; written as they are so that the text does not change with the version.
+  if (c == 0xFF9E || c == 0xFF9F) return false;
+  if (in_table(kGraphemeExtend, c)) return true;
+  return c != U' ' && !in_table(kPrintable, c);
+}
+
+}  // namespace
 
 void write_quoted(std::string& out, std::string_view text) {
-  // Placeholder until the Unicode tables land: ASCII escapes only.
   out += '"';
-  for (char c : text) {
-    switch (c) {
-      case '\0': out += "\\0"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c;
+  while (!text.empty()) {
+    const Decoded d = decode_utf8(text);
+    if (d.length == 0) {
+      // Not UTF-8: a byte that begins no well-formed sequence is written as U+FFFD's escape
+      // on its own, and decoding goes on at the very next byte.
+      out += "\\u{fffd}";
+      text.remove_prefix(1);
+      continue;
     }
+    switch (d.code) {
+      case U'\0': out += "\\0"; break;
+      case U'\t': out += "\\t"; break;
+      case U'\n': out += "\\n"; break;
+      case U'\r': out += "\\r"; break;
+      case U'"': out += "\\\""; break;
+      case U'\\': out += "\\\\"; break;
+      default:
+        if (escaped_as_code(d.code)) {
+          write_code_escape(out, d.code);
+        } else {
+          out.append(text.substr(0, d.length));
+        }
+    }
+    text.remove_prefix(d.length);
   }
   out += '"';
 }
@@ -28,26 +126,36 @@ std::string quoted(std::string_view text) {
 }
 
 void write_duration(std::string& out, Duration d) {
+  // A Duration built field by field may hold a billion nanoseconds or more: carry them into
+  // the seconds (saturating) so that the fraction always fits its digits.
+  constexpr std::uint32_t kNanosPerSec = 1'000'000'000;
+  if (d.nanos >= kNanosPerSec) {
+    const std::uint64_t carry = d.nanos / kNanosPerSec;
+    d.secs = d.secs > std::numeric_limits<std::uint64_t>::max() - carry
+                 ? std::numeric_limits<std::uint64_t>::max()
+                 : d.secs + carry;
+    d.nanos %= kNanosPerSec;
+  }
   std::uint64_t integer = 0;
   std::uint32_t fraction = 0;
-  int digits = 0;  // digits of the fraction before trailing zeros are dropped
+  std::uint32_t scale = 1;  // the fraction is `fraction / scale`, below 1
   std::string_view unit;
   if (d.secs > 0) {
-    integer = d.secs, fraction = d.nanos, digits = 9, unit = "s";
+    integer = d.secs, fraction = d.nanos, scale = kNanosPerSec, unit = "s";
   } else if (d.nanos >= 1'000'000) {
-    integer = d.nanos / 1'000'000, fraction = d.nanos % 1'000'000, digits = 6, unit = "ms";
+    integer = d.nanos / 1'000'000, fraction = d.nanos % 1'000'000, scale = 1'000'000, unit = "ms";
   } else if (d.nanos < 1'000) {
     integer = d.nanos, unit = "ns";
   } else {
-    integer = d.nanos / 1'000, fraction = d.nanos % 1'000, digits = 3, unit = "\u00b5s";
+    integer = d.nanos / 1'000, fraction = d.nanos % 1'000, scale = 1'000, unit = "\u00b5s";
   }
   out += std::to_string(integer);
   if (fraction != 0) {
-    std::string frac = std::to_string(fraction);
-    frac.insert(0, static_cast<std::size_t>(digits) - frac.size(), '0');
-    while (frac.back() == '0') frac.pop_back();
     out += '.';
-    out += frac;
+    for (scale /= 10; fraction != 0; scale /= 10) {
+      out += static_cast<char>('0' + fraction / scale);
+      fraction %= scale;
+    }
   }
   out += unit;
 }
