@@ -1,5 +1,7 @@
 #include "debug.hpp"
 
+#include "util/utf8.hpp"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -31,45 +33,6 @@ bool in_table(std::span<const UnicodeRange> table, char32_t c) {
   return it != table.end() && it->first <= c;
 }
 
-// One well-formed UTF-8 sequence at the start of `text`: its code point and length, or a
-// length of 0 when the first byte does not begin one (overlong forms, surrogates, values
-// above U+10FFFF and cut sequences included).
-struct Decoded {
-  char32_t code = 0;
-  std::size_t length = 0;
-};
-
-Decoded decode_utf8(std::string_view text) {
-  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return {lead, 1};
-  std::size_t length = 0;
-  char32_t code = 0;
-  unsigned char second_min = 0x80, second_max = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, code = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, code = lead & 0x0Fu;
-    if (lead == 0xE0) second_min = 0xA0;  // overlong
-    if (lead == 0xED) second_max = 0x9F;  // surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, code = lead & 0x07u;
-    if (lead == 0xF0) second_min = 0x90;  // overlong
-    if (lead == 0xF4) second_max = 0x8F;  // above U+10FFFF
-  } else {
-    return {};
-  }
-  if (text.size() < length) return {};
-  for (std::size_t i = 1; i < length; ++i) {
-    const unsigned char b = byte(i);
-    const unsigned char lo = i == 1 ? second_min : 0x80;
-    const unsigned char hi = i == 1 ? second_max : 0xBF;
-    if (b < lo || b > hi) return {};
-    code = (code << 6) | (b & 0x3Fu);
-  }
-  return {code, length};
-}
-
 void write_code_escape(std::string& out, char32_t c) {
   std::array<char, 8> hex{};
   auto [end, ec] = std::to_chars(hex.data(), hex.data() + hex.size(),
@@ -92,15 +55,15 @@ bool escaped_as_code(char32_t c) {
 void write_quoted(std::string& out, std::string_view text) {
   out += '"';
   while (!text.empty()) {
-    const Decoded d = decode_utf8(text);
-    if (d.length == 0) {
+    const util::DecodedChar d = util::decode_utf8(text);
+    if (!d.valid) {
       // Not UTF-8: a byte that begins no well-formed sequence is written as U+FFFD's escape
       // on its own, and decoding goes on at the very next byte.
       out += "\\u{fffd}";
       text.remove_prefix(1);
       continue;
     }
-    switch (d.code) {
+    switch (d.code_point) {
       case U'\0': out += "\\0"; break;
       case U'\t': out += "\\t"; break;
       case U'\n': out += "\\n"; break;
@@ -108,8 +71,8 @@ void write_quoted(std::string& out, std::string_view text) {
       case U'"': out += "\\\""; break;
       case U'\\': out += "\\\\"; break;
       default:
-        if (escaped_as_code(d.code)) {
-          write_code_escape(out, d.code);
+        if (escaped_as_code(d.code_point)) {
+          write_code_escape(out, d.code_point);
         } else {
           out.append(text.substr(0, d.length));
         }
