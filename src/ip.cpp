@@ -1,7 +1,94 @@
 #include "ip.hpp"
 
-// Placeholder: the address forms and parsers land with their tests.
+#include <utility>
+#include <cstddef>
+
 namespace zelvane {
+namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
+
+void append_hex(std::string& out, std::uint16_t v) {
+  bool started = false;
+  for (int shift = 12; shift >= 0; shift -= 4) {
+    const unsigned digit = (v >> shift) & 0xfu;
+    if (digit != 0 || started || shift == 0) {
+      out += kHex[digit];
+      started = true;
+    }
+  }
+}
+
+// The first of the longest runs of two or more zero groups, as [begin, end); begin == end
+// when there is none.
+std::pair<std::size_t, std::size_t> longest_zero_run(const std::array<std::uint16_t, 8>& s) {
+  std::size_t best_begin = 0, best_len = 0;
+  for (std::size_t i = 0; i < 8;) {
+    if (s[i] != 0) {
+      ++i;
+      continue;
+    }
+    std::size_t j = i;
+    while (j < 8 && s[j] == 0) ++j;
+    if (j - i > best_len) {
+      best_begin = i;
+      best_len = j - i;
+    }
+    i = j;
+  }
+  if (best_len < 2) return {0, 0};
+  return {best_begin, best_begin + best_len};
+}
+
+// Hex groups without leading zeros, the first longest zero run written "::".
+std::string compressed_hex(const std::array<std::uint16_t, 8>& s) {
+  auto [begin, end] = longest_zero_run(s);
+  std::string out;
+  for (std::size_t i = 0; i < 8;) {
+    if (begin != end && i == begin) {
+      out += "::";
+      i = end;
+      continue;
+    }
+    if (!out.empty() && out.back() != ':') out += ':';
+    append_hex(out, s[i]);
+    ++i;
+  }
+  return out;
+}
+
+// One decimal octet of the standard syntax: "0", or 1-3 digits without a leading zero, at
+// most 255.
+std::optional<std::uint8_t> parse_standard_octet(std::string_view part) {
+  if (part.empty() || part.size() > 3) return std::nullopt;
+  if (part.size() > 1 && part[0] == '0') return std::nullopt;
+  unsigned v = 0;
+  for (char c : part) {
+    if (c < '0' || c > '9') return std::nullopt;
+    v = v * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (v > 255) return std::nullopt;
+  return static_cast<std::uint8_t>(v);
+}
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool prefix_matches(const std::uint8_t* a, const std::uint8_t* b, unsigned prefix) {
+  const unsigned whole = prefix / 8, rest = prefix % 8;
+  for (unsigned i = 0; i < whole; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  if (rest == 0) return true;
+  const auto mask = static_cast<std::uint8_t>(0xffu << (8 - rest));
+  return (a[whole] & mask) == (b[whole] & mask);
+}
+
+}  // namespace
 
 Ipv6Addr Ipv6Addr::from_segments(const std::array<std::uint16_t, 8>& segments) {
   Ipv6Addr a;
@@ -12,15 +99,160 @@ Ipv6Addr Ipv6Addr::from_segments(const std::array<std::uint16_t, 8>& segments) {
   return a;
 }
 
-std::string to_string(Ipv4Addr addr) {
-  return std::to_string(addr.octets[0]) + "." + std::to_string(addr.octets[1]) + "." +
-         std::to_string(addr.octets[2]) + "." + std::to_string(addr.octets[3]);
+std::array<std::uint16_t, 8> Ipv6Addr::segments() const {
+  std::array<std::uint16_t, 8> s{};
+  for (std::size_t i = 0; i < 8; ++i) {
+    s[i] = static_cast<std::uint16_t>((octets[2 * i] << 8) | octets[2 * i + 1]);
+  }
+  return s;
 }
-std::string to_string(const Ipv6Addr&) { return "::"; }
+
+std::optional<Ipv4Addr> Ipv6Addr::to_ipv4_mapped() const {
+  for (std::size_t i = 0; i < 10; ++i) {
+    if (octets[i] != 0) return std::nullopt;
+  }
+  if (octets[10] != 0xff || octets[11] != 0xff) return std::nullopt;
+  return Ipv4Addr{{octets[12], octets[13], octets[14], octets[15]}};
+}
+
+std::string to_string(Ipv4Addr addr) {
+  std::string out;
+  for (std::size_t i = 0; i < 4; ++i) {
+    if (i > 0) out += '.';
+    out += std::to_string(addr.octets[i]);
+  }
+  return out;
+}
+
+std::string to_string(const Ipv6Addr& addr) {
+  if (auto v4 = addr.to_ipv4_mapped()) return "::ffff:" + to_string(*v4);
+  return compressed_hex(addr.segments());
+}
+
 std::string to_string(const IpAddr& addr) {
   return std::visit([](const auto& a) { return to_string(a); }, addr.value);
 }
-std::string to_string(const IpNet& net) { return to_string(net.addr) + "/" + std::to_string(net.prefix); }
+
+std::string to_string(const IpNet& net) {
+  return to_string(net.addr) + "/" + std::to_string(net.prefix);
+}
+
+std::string url_host_form(const Ipv6Addr& addr) {
+  return "[" + compressed_hex(addr.segments()) + "]";
+}
+
+std::optional<Ipv4Addr> parse_ipv4_standard(std::string_view text) {
+  Ipv4Addr addr;
+  for (std::size_t i = 0; i < 4; ++i) {
+    const std::size_t dot = text.find('.');
+    if ((i < 3) == (dot == std::string_view::npos)) return std::nullopt;
+    auto octet = parse_standard_octet(text.substr(0, dot));
+    if (!octet) return std::nullopt;
+    addr.octets[i] = *octet;
+    text = i < 3 ? text.substr(dot + 1) : std::string_view{};
+  }
+  return addr;
+}
+
+// The IPv6 parser of the WHATWG URL Standard, which reads exactly the RFC 4291 text form:
+// 1-4 hex digits per group, one "::" standing for one or more zero groups, and a dotted
+// tail of four standard octets in place of the last two groups.
+std::optional<Ipv6Addr> parse_ipv6_standard(std::string_view text) {
+  std::array<std::uint16_t, 8> pieces{};
+  std::size_t piece = 0;
+  std::optional<std::size_t> compress;
+  std::size_t p = 0;
+  const std::size_t n = text.size();
+  auto at = [&](std::size_t i) { return i < n ? text[i] : '\0'; };
+
+  if (at(p) == ':') {
+    if (at(p + 1) != ':') return std::nullopt;
+    p += 2;
+    compress = ++piece;
+  }
+  while (p < n) {
+    if (piece == 8) return std::nullopt;
+    if (text[p] == ':') {
+      if (compress) return std::nullopt;
+      ++p;
+      compress = ++piece;
+      continue;
+    }
+    unsigned value = 0;
+    std::size_t length = 0;
+    while (length < 4 && p < n && hex_value(text[p]) >= 0) {
+      value = value * 16 + static_cast<unsigned>(hex_value(text[p]));
+      ++p;
+      ++length;
+    }
+    if (at(p) == '.') {
+      if (length == 0 || piece > 6) return std::nullopt;
+      auto v4 = parse_ipv4_standard(text.substr(p - length));
+      if (!v4) return std::nullopt;
+      pieces[piece++] = static_cast<std::uint16_t>((v4->octets[0] << 8) | v4->octets[1]);
+      pieces[piece++] = static_cast<std::uint16_t>((v4->octets[2] << 8) | v4->octets[3]);
+      p = n;
+      break;
+    }
+    if (at(p) == ':') {
+      ++p;
+      if (p == n) return std::nullopt;
+    } else if (p < n) {
+      return std::nullopt;
+    }
+    if (length == 0) return std::nullopt;
+    pieces[piece++] = static_cast<std::uint16_t>(value);
+  }
+  if (compress) {
+    // Move the groups after "::" to the end; what they leave behind is the zero run.
+    std::size_t swaps = piece - *compress;
+    std::size_t i = 7;
+    while (i != 0 && swaps > 0) {
+      std::swap(pieces[i], pieces[*compress + swaps - 1]);
+      --i;
+      --swaps;
+    }
+  } else if (piece != 8) {
+    return std::nullopt;
+  }
+  return Ipv6Addr::from_segments(pieces);
+}
+
+std::optional<IpAddr> parse_ip_standard(std::string_view text) {
+  if (auto v4 = parse_ipv4_standard(text)) return IpAddr{*v4};
+  if (auto v6 = parse_ipv6_standard(text)) return IpAddr{*v6};
+  return std::nullopt;
+}
+
+// The prefix length is written like an octet of the standard syntax: decimal digits only,
+// no sign, no white space, and no leading zero ("/08" is refused rather than guessed at).
+std::optional<IpNet> parse_ip_net(std::string_view text) {
+  const std::size_t slash = text.find('/');
+  if (slash == std::string_view::npos) return std::nullopt;
+  auto addr = parse_ip_standard(text.substr(0, slash));
+  if (!addr) return std::nullopt;
+  const std::string_view digits = text.substr(slash + 1);
+  if (digits.empty() || digits.size() > 3 || (digits.size() > 1 && digits[0] == '0')) {
+    return std::nullopt;
+  }
+  unsigned prefix = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    prefix = prefix * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (prefix > (addr->is_ipv4() ? 32u : 128u)) return std::nullopt;
+  return IpNet{*addr, static_cast<std::uint8_t>(prefix)};
+}
+
+bool net_contains(const IpNet& net, const IpAddr& addr) {
+  if (net.addr.is_ipv4() != addr.is_ipv4()) return false;
+  return std::visit(
+      [&](const auto& n) {
+        const auto& a = std::get<std::decay_t<decltype(n)>>(addr.value);
+        return prefix_matches(n.octets.data(), a.octets.data(), net.prefix);
+      },
+      net.addr.value);
+}
 
 void debug_fmt(std::string& out, Ipv4Addr addr) { out += to_string(addr); }
 void debug_fmt(std::string& out, const Ipv6Addr& addr) { out += to_string(addr); }
