@@ -81,6 +81,12 @@ std::string_view name(PasswordState::Kind k) { return lookup(kPasswordNames, k);
 std::string_view slot_text(SchemeSlot s) { return lookup(kSlotTexts, s); }
 std::string_view scheme_text(ProxyScheme s) { return lookup(kSchemeTexts, s); }
 
+std::string url_text(const Host& host) {
+  if (const auto* domain = host.as_domain()) return *domain;
+  if (const auto* v4 = std::get_if<Ipv4Addr>(&host.value)) return to_string(*v4);
+  return url_host_form(std::get<Ipv6Addr>(host.value));
+}
+
 std::uint64_t fnv1a64(std::string_view bytes) {
   std::uint64_t h = 0xcbf29ce484222325ull;
   for (unsigned char b : bytes) {

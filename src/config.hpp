@@ -92,6 +92,10 @@ struct Host {
   friend bool operator==(const Host&, const Host&) = default;
 };
 
+// The host as a URL writes it: a domain unchanged, IPv4 dotted, IPv6 in brackets in the URL
+// serialiser's form.
+std::string url_text(const Host& host);
+
 struct ProxyEndpoint {
   std::optional<ProxyScheme> scheme_hint;
   Host host;
