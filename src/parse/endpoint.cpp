@@ -1,0 +1,137 @@
+#include "parse/endpoint.hpp"
+
+#include <array>
+
+#include "parse/host.hpp"
+#include "util/text.hpp"
+
+namespace zelvane::parse {
+namespace {
+
+constexpr std::string_view kAtAfterPath =
+    "an '@' follows a '/', '?' or '#', so the host before it is the start of a user name or "
+    "password rather than the proxy (percent-encode the character in the credentials: %2F, "
+    "%3F, %23)";
+
+struct SchemeName {
+  std::string_view name;
+  ProxyScheme scheme;
+};
+constexpr std::array<SchemeName, 7> kSchemeNames = {{
+    {"http", ProxyScheme::Http},
+    {"https", ProxyScheme::Https},
+    {"socks", ProxyScheme::Socks5},
+    {"socks4", ProxyScheme::Socks4},
+    {"socks4a", ProxyScheme::Socks4a},
+    {"socks5", ProxyScheme::Socks5},
+    {"socks5h", ProxyScheme::Socks5h},
+}};
+
+}  // namespace
+
+Result<ProxyScheme> parse_scheme(std::string_view text) {
+  std::string lower = util::ascii_lower(util::trim_unicode_whitespace(text));
+  for (const auto& s : kSchemeNames) {
+    if (lower == s.name) return s.scheme;
+  }
+  return std::unexpected(Error(Error::UnsupportedProxyScheme{util::redact(lower)}));
+}
+
+std::optional<SchemeSlot> parse_scheme_slot(std::string_view text) {
+  std::string lower = util::ascii_lower(util::trim_unicode_whitespace(text));
+  for (SchemeSlot slot : kAllSlots) {
+    if (lower == slot_text(slot)) return slot;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::uint16_t> default_port(std::optional<std::uint16_t> explicit_port,
+                                          std::optional<ProxyScheme> hint) {
+  if (explicit_port) return explicit_port;
+  if (!hint) return std::nullopt;
+  switch (*hint) {
+    case ProxyScheme::Http: return 80;
+    case ProxyScheme::Https: return 443;
+    default: return 1080;
+  }
+}
+
+Result<ProxyEndpoint> parse_endpoint(std::string_view text, std::uint16_t caller_default) {
+  auto refuse = [&](std::string_view reason) {
+    return std::unexpected(Error::invalid_proxy_server(text, reason));
+  };
+  std::string_view rest = util::trim_unicode_whitespace(text);
+  if (rest.empty()) return refuse("empty address");
+
+  std::optional<ProxyScheme> hint;
+  if (auto sep = rest.find("://"); sep != std::string_view::npos) {
+    auto scheme = parse_scheme(rest.substr(0, sep));
+    if (!scheme) return std::unexpected(std::move(scheme.error()));
+    hint = *scheme;
+    rest.remove_prefix(sep + 3);
+  }
+
+  std::string_view authority = rest;
+  if (auto cut = rest.find_first_of("/?#"); cut != std::string_view::npos) {
+    if (rest.find('@', cut) != std::string_view::npos) return refuse(kAtAfterPath);
+    authority = rest.substr(0, cut);
+  }
+  if (authority.find("\xEF\xBF\xBD") != std::string_view::npos) {
+    return refuse("value is not valid text");
+  }
+
+  std::optional<ProxyAuth> auth;
+  std::string_view host_port = authority;
+  if (auto at = authority.rfind('@'); at != std::string_view::npos) {
+    std::string_view userinfo = authority.substr(0, at);
+    host_port = authority.substr(at + 1);
+    if (host_port.empty()) return refuse("missing host");
+    if (auto colon = userinfo.find(':'); colon != std::string_view::npos) {
+      auth = ProxyAuth{util::percent_decode_utf8(userinfo.substr(0, colon)),
+                       PasswordState::present(util::percent_decode_utf8(userinfo.substr(colon + 1)))};
+    } else {
+      auth = ProxyAuth{util::percent_decode_utf8(userinfo), PasswordState::absent()};
+    }
+  }
+  if (host_port.empty()) return refuse("missing host");
+
+  auto split = util::split_host_port(host_port);
+  if (!split) return refuse(split.error());
+  auto host = parse_host(split->host);
+  if (!host) return refuse(host.error());
+  if (split->host.size() < host_port.size() && !split->port) return refuse("empty port after ':'");
+
+  std::uint16_t port = default_port(split->port, hint).value_or(caller_default);
+  return ProxyEndpoint{hint, std::move(*host), port, std::move(auth)};
+}
+
+}  // namespace zelvane::parse
+
+namespace zelvane {
+
+std::optional<Url> RouteStep::proxy_url() const {
+  const ProxyEndpoint* e = endpoint();
+  if (e == nullptr) return std::nullopt;
+  std::string_view scheme;
+  switch (value.index()) {
+    case 1: scheme = "http"; break;
+    case 2: scheme = "https"; break;
+    case 3: scheme = e->scheme_hint == ProxyScheme::Socks4a ? "socks4a" : "socks4"; break;
+    default: scheme = e->scheme_hint == ProxyScheme::Socks5h ? "socks5h" : "socks5"; break;
+  }
+  std::string host = url_text(e->host);
+  if (!parse::parse_host(host)) return std::nullopt;
+  std::string text = std::string(scheme) + "://" + host + ":" + std::to_string(e->port);
+  auto url = Url::parse(text);
+  if (!url) return std::nullopt;
+  if (e->auth) {
+    if (!url->set_username(util::escape_percent(e->auth->username))) return std::nullopt;
+    if (e->auth->password.is_present() &&
+        !url->set_password(util::escape_percent(e->auth->password.text))) {
+      return std::nullopt;
+    }
+  }
+  return std::move(*url);
+}
+
+}  // namespace zelvane
