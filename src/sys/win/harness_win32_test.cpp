@@ -3,10 +3,9 @@
 // machine's WinHttpSettings), each put back as it was when the harness ends. Plus what only
 // the real platform can show: another process writing the registry, the thread name as the
 // system keeps it, the bits of the predefined roots.
+#include <gtest/gtest.h>
 #include <windows.h>
 #include <winhttp.h>
-
-#include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
@@ -19,7 +18,8 @@ namespace zelvane::sys::win {
 
 namespace {
 
-constexpr wchar_t kConnections[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+constexpr wchar_t kConnections[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
 constexpr wchar_t kIeSettingsValue[] = L"DefaultConnectionSettings";
 constexpr wchar_t kWinHttpSettingsValue[] = L"WinHttpSettings";
 
@@ -63,7 +63,8 @@ std::optional<std::vector<std::uint8_t>> read_raw(HKEY root, const wchar_t* path
   return out;
 }
 
-void write_raw(HKEY root, const wchar_t* path, const wchar_t* name, DWORD type, const std::vector<std::uint8_t>& data) {
+void write_raw(HKEY root, const wchar_t* path, const wchar_t* name, DWORD type,
+               const std::vector<std::uint8_t>& data) {
   HKEY key = nullptr;
   LSTATUS status = RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
   ASSERT_EQ(status, ERROR_SUCCESS) << "creating the key";
@@ -150,8 +151,8 @@ std::optional<DWORD> run_process(std::wstring command_line) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                      &startup, &process)) {
+  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                      nullptr, &startup, &process)) {
     return std::nullopt;
   }
   WaitForSingleObject(process.hProcess, 60'000);
@@ -197,8 +198,8 @@ TEST_F(Win32Only, ValuesWrittenByAnotherProcessAreRead) {
 
 TEST_F(Win32Only, ThreadsCarryTheirFullName) {
   using GetThreadDescriptionFn = HRESULT(WINAPI*)(HANDLE, PWSTR*);
-  const auto get_description = reinterpret_cast<GetThreadDescriptionFn>(
-      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetThreadDescription")));
+  const auto get_description = reinterpret_cast<GetThreadDescriptionFn>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetThreadDescription")));
   if (get_description == nullptr) GTEST_SKIP() << "this Windows keeps no thread names";
   std::wstring seen;
   auto thread = default_platform().spawn_thread("zelvane-registry", [&] {

@@ -13,7 +13,7 @@
 // - A failing call answers the Win32 last error read right after it, inside the
 //   implementation (a later read would see whatever the cleanup calls left behind). The
 //   last error of a call that succeeded is 0.
-// - Nothing here throws.
+// - Failures are answers, never exceptions.
 #pragma once
 
 #include <chrono>

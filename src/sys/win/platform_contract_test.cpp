@@ -45,7 +45,9 @@ class PlatformContract : public ::testing::Test {
   }
 
   Platform& p() { return harness_->platform(); }
-  static std::string under(std::string_view path) { return std::string(kContractKey) + "\\" + std::string(path); }
+  static std::string under(std::string_view path) {
+    return std::string(kContractKey) + "\\" + std::string(path);
+  }
 
   void set(std::string_view path, std::string_view name, std::uint32_t type, std::vector<std::uint8_t> data) {
     harness_->set_value(under(path), name, type, std::move(data));
@@ -89,12 +91,9 @@ TEST_F(PlatformContract, OpeningFollowsTheRegistryPathRules) {
   };
   const std::string base(kContractKey);
   const std::vector<Case> cases = {
-      {base + "\\Outer\\Inner", kErrorSuccess},
-      {base + "\\OUTER\\inner", kErrorSuccess},
-      {base + "\\Outer\\Inner\\", kErrorSuccess},
-      {base + "\\Outer\\\\Inner", kErrorSuccess},
-      {base + "\\Outer\\Missing", kErrorFileNotFound},
-      {base + "\\Missing\\Inner", kErrorFileNotFound},
+      {base + "\\Outer\\Inner", kErrorSuccess},        {base + "\\OUTER\\inner", kErrorSuccess},
+      {base + "\\Outer\\Inner\\", kErrorSuccess},      {base + "\\Outer\\\\Inner", kErrorSuccess},
+      {base + "\\Outer\\Missing", kErrorFileNotFound}, {base + "\\Missing\\Inner", kErrorFileNotFound},
       {"\\" + base + "\\Outer", kErrorBadPathname},
   };
   for (const Case& c : cases) {
@@ -201,7 +200,8 @@ TEST_F(PlatformContract, ValuesComeBackWithTheirTypeAndRawBytes) {
     if (needed > 0) {
       std::vector<std::byte> shorter(needed - 1);
       type = 0xDEAD, size = needed - 1;
-      EXPECT_EQ(p().reg_query_value(key, name, type, needed > 1 ? shorter.data() : &none, size), kErrorMoreData);
+      EXPECT_EQ(p().reg_query_value(key, name, type, needed > 1 ? shorter.data() : &none, size),
+                kErrorMoreData);
       EXPECT_EQ(size, needed) << "a short buffer learns the size it needs";
       EXPECT_EQ(type, c.type);
     }
@@ -233,7 +233,8 @@ TEST_F(PlatformContract, TheSystemSeesANameUpToItsFirstNul) {
   set("K", "Proxy", kRegDword, {1, 0, 0, 0});
   const KeyHandle key = open("K");
   std::uint32_t type = 0, size = 0;
-  EXPECT_EQ(p().reg_query_value(key, std::u16string(u"Proxy\0Enable", 12), type, nullptr, size), kErrorSuccess);
+  EXPECT_EQ(p().reg_query_value(key, std::u16string(u"Proxy\0Enable", 12), type, nullptr, size),
+            kErrorSuccess);
 }
 
 // ---- events and waits

@@ -117,7 +117,9 @@ class Win32Platform final : public Platform {
 
   CallResult set_event(Handle event) noexcept override { return bool_result(SetEvent(to_handle(event))); }
 
-  CallResult close_handle(Handle handle) noexcept override { return bool_result(CloseHandle(to_handle(handle))); }
+  CallResult close_handle(Handle handle) noexcept override {
+    return bool_result(CloseHandle(to_handle(handle)));
+  }
 
   WaitResult wait_one(Handle handle, std::uint32_t timeout_ms) override {
     return wait_result(WaitForSingleObject(to_handle(handle), timeout_ms), 1);
@@ -160,7 +162,9 @@ class Win32Platform final : public Platform {
     return start_thread(name, std::move(body), name_thread);
   }
 
-  std::chrono::steady_clock::time_point monotonic_now() noexcept override { return std::chrono::steady_clock::now(); }
+  std::chrono::steady_clock::time_point monotonic_now() noexcept override {
+    return std::chrono::steady_clock::now();
+  }
 };
 
 }  // namespace

@@ -43,6 +43,26 @@ class RegKeyTest : public sim::SimTest {
   void set(std::string_view name, std::uint32_t type, std::vector<std::uint8_t> data) {
     control().set_value(Root::CurrentUser, kInternetSettings, name, type, std::move(data));
   }
+
+  template <class T>
+  struct ReadCase {
+    const char* what;  // also the value's name
+    std::uint32_t type;
+    std::vector<std::uint8_t> data;
+    std::optional<T> expected;
+  };
+  template <class T>
+  void expect_reads(Result<std::optional<T>> (RegKey::*read)(std::string_view) const,
+                    const std::vector<ReadCase<T>>& cases) {
+    for (const auto& c : cases) set(c.what, c.type, c.data);
+    const RegKey key = open();
+    for (const auto& c : cases) {
+      const auto value = (key.*read)(c.what);
+      ASSERT_TRUE(value.has_value()) << c.what;
+      EXPECT_EQ(*value, c.expected) << c.what;
+    }
+    EXPECT_EQ((key.*read)("Absent").value(), std::nullopt);
+  }
 };
 
 // ---- opening
@@ -130,7 +150,8 @@ TEST_F(RegKeyTest, AValueIsReadIntoExactlyTheSizeTheSystemReported) {
     std::uint32_t type;
     std::vector<std::uint8_t> data;
   };
-  for (const Case& c : {Case{"ProxyServer", kRegSz, {'p', 0, ':', 0, '1', 0, 0, 0}}, Case{"Empty", kRegBinary, {}}}) {
+  for (const Case& c :
+       {Case{"ProxyServer", kRegSz, {'p', 0, ':', 0, '1', 0, 0, 0}}, Case{"Empty", kRegBinary, {}}}) {
     control().clear_log();
     const auto value = key.query_value(c.name);
     ASSERT_TRUE(value.has_value() && value->has_value()) << c.name;
@@ -166,7 +187,8 @@ TEST_F(RegKeyTest, AValueThatGrewIsAskedAgainUpToThreeReads) {
     control().clear_log();
     for (int i = 0; i < c.grown_reads; ++i) {
       // Every second call is a read: calls 2, 4 and 6.
-      control().fail_next({Op::RegQueryValue, "", "ProxyOverride", kErrorMoreData, 2 + 2 * static_cast<std::uint32_t>(i)});
+      control().fail_next(
+          {Op::RegQueryValue, "", "ProxyOverride", kErrorMoreData, 2 + 2 * static_cast<std::uint32_t>(i)});
     }
     const auto value = key.query_value("ProxyOverride");
     EXPECT_EQ(calls(Op::RegQueryValue).size(), c.calls) << c.grown_reads;
@@ -175,7 +197,8 @@ TEST_F(RegKeyTest, AValueThatGrewIsAskedAgainUpToThreeReads) {
       EXPECT_EQ(bytes_of((*value)->data), (std::vector<std::uint8_t>{'a', 0, 0, 0}));
     } else {
       ASSERT_FALSE(value.has_value());
-      EXPECT_EQ(value.error().message(), "reading registry value ProxyOverride under HKCU\\" + kInternetSettings);
+      EXPECT_EQ(value.error().message(),
+                "reading registry value ProxyOverride under HKCU\\" + kInternetSettings);
       EXPECT_EQ(os_code(value.error()), static_cast<std::int32_t>(kErrorMoreData));
     }
   }
@@ -243,60 +266,35 @@ TEST_F(RegKeyTest, AKeyDeletedWhileOpenFailsItsReads) {
 }
 
 TEST_F(RegKeyTest, ReadDwordTakesTheFirstFourBytesOfADword) {
-  struct Case {
-    const char* what;
-    std::uint32_t type;
-    std::vector<std::uint8_t> data;
-    std::optional<std::uint32_t> expected;
-  };
-  const std::vector<Case> cases = {
-      {"one", kRegDword, {1, 0, 0, 0}, 1},
-      {"little-endian", kRegDword, {0x04, 0x03, 0x02, 0x01}, 0x01020304},
-      {"longer than four bytes", kRegDword, {2, 0, 0, 0, 9, 9}, 2},
-      {"short", kRegDword, {1, 0, 0}, std::nullopt},
-      {"empty", kRegDword, {}, std::nullopt},
-      {"text \"1\"", kRegSz, {'1', 0, 0, 0}, std::nullopt},
-      {"big-endian DWORD", kRegDwordBigEndian, {0, 0, 0, 1}, std::nullopt},
-      {"binary", kRegBinary, {1, 0, 0, 0}, std::nullopt},
-  };
-  for (const Case& c : cases) set(c.what, c.type, c.data);
-  const RegKey key = open();
-  for (const Case& c : cases) {
-    const auto value = key.read_dword(c.what);
-    ASSERT_TRUE(value.has_value()) << c.what;
-    EXPECT_EQ(*value, c.expected) << c.what;
-  }
-  EXPECT_EQ(key.read_dword("Absent").value(), std::nullopt);
+  expect_reads<std::uint32_t>(&RegKey::read_dword,
+                              {
+                                  {"one", kRegDword, {1, 0, 0, 0}, 1},
+                                  {"little-endian", kRegDword, {0x04, 0x03, 0x02, 0x01}, 0x01020304},
+                                  {"longer than four bytes", kRegDword, {2, 0, 0, 0, 9, 9}, 2},
+                                  {"short", kRegDword, {1, 0, 0}, std::nullopt},
+                                  {"empty", kRegDword, {}, std::nullopt},
+                                  {"text \"1\"", kRegSz, {'1', 0, 0, 0}, std::nullopt},
+                                  {"big-endian DWORD", kRegDwordBigEndian, {0, 0, 0, 1}, std::nullopt},
+                                  {"binary", kRegBinary, {1, 0, 0, 0}, std::nullopt},
+                              });
 }
 
 TEST_F(RegKeyTest, ReadStringDecodesTextValuesOnly) {
-  struct Case {
-    const char* what;
-    std::uint32_t type;
-    std::vector<std::uint8_t> data;
-    std::optional<std::string> expected;
-  };
-  const std::vector<Case> cases = {
-      {"plain", kRegSz, {'p', 0, ':', 0, '8', 0, 0, 0}, "p:8"},
-      {"expandable, taken literally", kRegExpandSz, {'%', 0, 'X', 0, '%', 0, 0, 0}, "%X%"},
-      {"cut at a NUL inside", kRegSz, {'a', 0, 0, 0, 'b', 0, 0, 0}, "a"},
-      {"one odd byte", kRegSz, {'a'}, ""},
-      {"a trailing odd byte", kRegSz, {'a', 0, 'b'}, "a"},
-      {"empty", kRegSz, {}, ""},
-      {"NUL first", kRegSz, {0, 0, 'a', 0}, ""},
-      {"unpaired surrogate", kRegSz, {0x00, 0xDC, 'x', 0}, "\uFFFDx"},
-      {"DWORD", kRegDword, {1, 0, 0, 0}, std::nullopt},
-      {"multi-string", kRegMultiSz, {'a', 0, 0, 0, 0, 0}, std::nullopt},
-      {"binary", kRegBinary, {'a', 0}, std::nullopt},
-  };
-  for (const Case& c : cases) set(c.what, c.type, c.data);
-  const RegKey key = open();
-  for (const Case& c : cases) {
-    const auto value = key.read_string(c.what);
-    ASSERT_TRUE(value.has_value()) << c.what;
-    EXPECT_EQ(*value, c.expected) << c.what;
-  }
-  EXPECT_EQ(key.read_string("Absent").value(), std::nullopt);
+  expect_reads<std::string>(
+      &RegKey::read_string,
+      {
+          {"plain", kRegSz, {'p', 0, ':', 0, '8', 0, 0, 0}, "p:8"},
+          {"expandable, taken literally", kRegExpandSz, {'%', 0, 'X', 0, '%', 0, 0, 0}, "%X%"},
+          {"cut at a NUL inside", kRegSz, {'a', 0, 0, 0, 'b', 0, 0, 0}, "a"},
+          {"one odd byte", kRegSz, {'a'}, ""},
+          {"a trailing odd byte", kRegSz, {'a', 0, 'b'}, "a"},
+          {"empty", kRegSz, {}, ""},
+          {"NUL first", kRegSz, {0, 0, 'a', 0}, ""},
+          {"unpaired surrogate", kRegSz, {0x00, 0xDC, 'x', 0}, "\uFFFDx"},
+          {"DWORD", kRegDword, {1, 0, 0, 0}, std::nullopt},
+          {"multi-string", kRegMultiSz, {'a', 0, 0, 0, 0, 0}, std::nullopt},
+          {"binary", kRegBinary, {'a', 0}, std::nullopt},
+      });
 }
 
 }  // namespace

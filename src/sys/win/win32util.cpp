@@ -70,9 +70,7 @@ std::optional<std::pair<char32_t, std::size_t>> decode_utf8_at(std::string_view 
 
 }  // namespace
 
-std::u16string_view wide_until_nul(std::u16string_view units) {
-  return units.substr(0, units.find(u'\0'));
-}
+std::u16string_view wide_until_nul(std::u16string_view units) { return units.substr(0, units.find(u'\0')); }
 
 std::string utf16_to_utf8(std::u16string_view units) {
   std::string out;

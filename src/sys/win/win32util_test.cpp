@@ -48,9 +48,9 @@ TEST(Utf16, EncodesUtf8AndReplacesEachByteOutsideAValidSequence) {
       {"Software\\Microsoft", u"Software\\Microsoft"},
       {"\u00e9\u4e2d\U0001F600", u"\u00e9\u4e2d\U0001F600"},
       {"a\xFF", u"a\uFFFD"},
-      {"\xC0\x80", u"\uFFFD\uFFFD"},          // overlong NUL
-      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // an encoded surrogate
-      {"\xE4\xB8", u"\uFFFD\uFFFD"},           // cut short
+      {"\xC0\x80", u"\uFFFD\uFFFD"},                      // overlong NUL
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // an encoded surrogate
+      {"\xE4\xB8", u"\uFFFD\uFFFD"},                      // cut short
       {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // past U+10FFFF
   };
   for (const Case& c : cases) EXPECT_EQ(utf8_to_utf16(c.input), c.expected) << "case " << c.input;

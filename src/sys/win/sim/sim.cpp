@@ -9,6 +9,7 @@
 #include <mutex>
 #include <utility>
 
+#include "sys/win/registry.hpp"
 #include "sys/win/win32util.hpp"
 
 namespace zelvane::sys::win::sim {
@@ -16,9 +17,16 @@ namespace zelvane::sys::win::sim {
 namespace {
 
 constexpr std::array<std::string_view, 11> kOpNames = {
-    "reg_open_key",  "reg_query_value", "reg_close_key", "create_event",
-    "set_event",     "close_handle",    "wait_one",      "wait_any",
-    "winhttp_get_ie_proxy_config_for_current_user", "winhttp_get_default_proxy_configuration",
+    "reg_open_key",
+    "reg_query_value",
+    "reg_close_key",
+    "create_event",
+    "set_event",
+    "close_handle",
+    "wait_one",
+    "wait_any",
+    "winhttp_get_ie_proxy_config_for_current_user",
+    "winhttp_get_default_proxy_configuration",
     "spawn_thread",
 };
 
@@ -114,13 +122,15 @@ struct Windows::State {
   // of one kind is never a valid handle of the other.
   std::uintptr_t new_handle() { return last_handle += 4; }
 
-  std::shared_ptr<Node>& root_node(Root root) { return root == Root::LocalMachine ? local_machine : current_user; }
+  std::shared_ptr<Node>& root_node(Root root) {
+    return root == Root::LocalMachine ? local_machine : current_user;
+  }
 
   // The key a handle stands for (a predefined root or an open key), with its text and access.
   const OpenKey* resolve(KeyHandle key, OpenKey& root_scratch) {
     if (key == kHkeyLocalMachine || key == kHkeyCurrentUser) {
       const Root root = key == kHkeyLocalMachine ? Root::LocalMachine : Root::CurrentUser;
-      root_scratch = {root_node(root), ~std::uint32_t{0}, std::string(root_name(root))};
+      root_scratch = {root_node(root), ~std::uint32_t{0}, std::string(root_text(key))};
       return &root_scratch;
     }
     const auto it = keys.find(key.value);
@@ -128,7 +138,8 @@ struct Windows::State {
   }
 
   // The fault that answers this call, if one comes due.
-  std::optional<std::uint32_t> take_fault(Op op, std::string_view key, const std::optional<std::string>& value) {
+  std::optional<std::uint32_t> take_fault(Op op, std::string_view key,
+                                          const std::optional<std::string>& value) {
     std::optional<std::uint32_t> status;
     for (auto it = faults.begin(); it != faults.end();) {
       const Fault& f = it->fault;
@@ -149,6 +160,20 @@ struct Windows::State {
     log.push_back(Call{op, std::move(key), std::move(value), status, buffer, injected});
   }
 
+  // A WinHTTP call: an injected fault, else the scripted answer.
+  template <class T>
+  CallResult scripted(Op op, const Answer<T>& answer, T& out) {
+    std::lock_guard lock(mutex);
+    if (const auto error = take_fault(op, {}, std::nullopt)) {
+      record(op, {}, std::nullopt, *error, std::nullopt, true);
+      return {false, *error};
+    }
+    record(op, {}, std::nullopt, answer.ok ? 0 : answer.last_error);
+    if (!answer.ok) return {false, answer.last_error};
+    out = answer.value;
+    return {};
+  }
+
   // Walks a path from a node, creating keys on the way when asked.
   std::shared_ptr<Node> walk(std::shared_ptr<Node> node, std::u16string_view path, bool create) {
     for (const std::u16string& part : components(path)) {
@@ -166,10 +191,6 @@ struct Windows::State {
   }
 };
 
-std::string_view root_name(Root root) { return root == Root::LocalMachine ? "HKLM" : "HKCU"; }
-
-KeyHandle root_key(Root root) { return root == Root::LocalMachine ? kHkeyLocalMachine : kHkeyCurrentUser; }
-
 std::string_view op_name(Op op) { return kOpNames.at(static_cast<std::size_t>(op)); }
 
 std::optional<Op> op_from_name(std::string_view name) {
@@ -184,7 +205,8 @@ Windows::~Windows() = default;
 
 Control Windows::control() { return Control(*this); }
 
-std::uint32_t Windows::reg_open_key(KeyHandle root, std::u16string_view path, std::uint32_t access, KeyHandle& key) {
+std::uint32_t Windows::reg_open_key(KeyHandle root, std::u16string_view path, std::uint32_t access,
+                                    KeyHandle& key) {
   key = {};
   path = wide_until_nul(path);
   std::lock_guard lock(state_->mutex);
@@ -197,7 +219,8 @@ std::uint32_t Windows::reg_open_key(KeyHandle root, std::u16string_view path, st
     state_->record(Op::RegOpenKey, text, std::nullopt, status, std::nullopt, injected);
     return status;
   };
-  if (const auto status = state_->take_fault(Op::RegOpenKey, text, std::nullopt)) return answer(*status, true);
+  if (const auto status = state_->take_fault(Op::RegOpenKey, text, std::nullopt))
+    return answer(*status, true);
   if (base == nullptr) return answer(kErrorInvalidHandle);
   if (base->node->deleted) return answer(kErrorKeyDeleted);
   if (!path.empty() && path.front() == u'\\') return answer(kErrorBadPathname);
@@ -209,8 +232,8 @@ std::uint32_t Windows::reg_open_key(KeyHandle root, std::u16string_view path, st
   return answer(kErrorSuccess);
 }
 
-std::uint32_t Windows::reg_query_value(KeyHandle key, std::u16string_view name, std::uint32_t& type, std::byte* data,
-                                       std::uint32_t& size) {
+std::uint32_t Windows::reg_query_value(KeyHandle key, std::u16string_view name, std::uint32_t& type,
+                                       std::byte* data, std::uint32_t& size) {
   name = wide_until_nul(name);
   std::lock_guard lock(state_->mutex);
   State::OpenKey root_scratch;
@@ -223,7 +246,8 @@ std::uint32_t Windows::reg_query_value(KeyHandle key, std::u16string_view name, 
     state_->record(Op::RegQueryValue, text, value_name, status, buffer, injected);
     return status;
   };
-  if (const auto status = state_->take_fault(Op::RegQueryValue, text, value_name)) return answer(*status, true);
+  if (const auto status = state_->take_fault(Op::RegQueryValue, text, value_name))
+    return answer(*status, true);
   if (open == nullptr) return answer(kErrorInvalidHandle);
   if (open->node->deleted) return answer(kErrorKeyDeleted);
   if ((open->access & kKeyQueryValue) == 0) return answer(kErrorAccessDenied);
@@ -244,7 +268,8 @@ std::uint32_t Windows::reg_query_value(KeyHandle key, std::u16string_view name, 
   // As Windows does: text stored without its terminating NUL gets one after the data when the
   // buffer has room for it; the size stays that of the data.
   const bool is_text = value.type == kRegSz || value.type == kRegExpandSz || value.type == kRegMultiSz;
-  if (is_text && needed >= 2 && size - needed >= 2 && (value.data[needed - 2] != 0 || value.data[needed - 1] != 0)) {
+  if (is_text && needed >= 2 && size - needed >= 2 &&
+      (value.data[needed - 2] != 0 || value.data[needed - 1] != 0)) {
     data[needed] = data[needed + 1] = std::byte{0};
   }
   size = needed;
@@ -255,7 +280,7 @@ std::uint32_t Windows::reg_close_key(KeyHandle key) noexcept {
   std::lock_guard lock(state_->mutex);
   const bool predefined = key == kHkeyLocalMachine || key == kHkeyCurrentUser;
   const auto it = state_->keys.find(key.value);
-  std::string text = predefined ? std::string(root_name(key == kHkeyLocalMachine ? Root::LocalMachine : Root::CurrentUser))
+  std::string text = predefined                 ? std::string(root_text(key))
                      : it != state_->keys.end() ? it->second.text
                                                 : std::string();
   const std::optional<std::uint32_t> injected = state_->take_fault(Op::RegCloseKey, text, std::nullopt);
@@ -323,7 +348,8 @@ WaitResult Windows::wait(Op op, std::span<const Handle> handles, std::uint32_t t
     return result;
   };
   if (const auto error = state_->take_fault(op, {}, std::nullopt)) return answer({kWaitFailed, *error}, true);
-  if (handles.empty() || handles.size() > kMaximumWaitObjects) return answer({kWaitFailed, kErrorInvalidParameter});
+  if (handles.empty() || handles.size() > kMaximumWaitObjects)
+    return answer({kWaitFailed, kErrorInvalidParameter});
   // The events are held for the whole wait: one closed meanwhile keeps its state, as a kernel
   // object lives on while a wait refers to it.
   std::vector<std::shared_ptr<State::Event>> events;
@@ -355,52 +381,39 @@ WaitResult Windows::wait(Op op, std::span<const Handle> handles, std::uint32_t t
 }
 
 CallResult Windows::winhttp_get_ie_proxy_config_for_current_user(IeProxyConfig& config) {
-  std::lock_guard lock(state_->mutex);
-  const Op op = Op::WinHttpIeProxyConfig;
-  if (const auto error = state_->take_fault(op, {}, std::nullopt)) {
-    state_->record(op, {}, std::nullopt, *error, std::nullopt, true);
-    return {false, *error};
-  }
-  const auto& answer = state_->ie_config;
-  state_->record(op, {}, std::nullopt, answer.ok ? 0 : answer.last_error);
-  if (!answer.ok) return {false, answer.last_error};
-  config = answer.value;
-  return {};
+  return state_->scripted(Op::WinHttpIeProxyConfig, state_->ie_config, config);
 }
 
 CallResult Windows::winhttp_get_default_proxy_configuration(ProxyInfo& info) {
-  std::lock_guard lock(state_->mutex);
-  const Op op = Op::WinHttpDefaultProxyConfig;
-  if (const auto error = state_->take_fault(op, {}, std::nullopt)) {
-    state_->record(op, {}, std::nullopt, *error, std::nullopt, true);
-    return {false, *error};
-  }
-  const auto& answer = state_->default_proxy;
-  state_->record(op, {}, std::nullopt, answer.ok ? 0 : answer.last_error);
-  if (!answer.ok) return {false, answer.last_error};
-  info = answer.value;
-  return {};
+  return state_->scripted(Op::WinHttpDefaultProxyConfig, state_->default_proxy, info);
 }
 
 std::expected<ThreadHandle, SpawnError> Windows::spawn_thread(std::string_view name, ThreadBody body) {
-  std::optional<std::uint32_t> injected;
+  std::size_t entry = 0;
   {
+    // Logged before the thread starts, so that the spawn comes before whatever the thread does.
     std::lock_guard lock(state_->mutex);
-    injected = state_->take_fault(Op::SpawnThread, name, std::nullopt);
-    if (injected) state_->record(Op::SpawnThread, std::string(name), std::nullopt, *injected, std::nullopt, true);
-  }
-  if (injected) {
-    return std::unexpected(SpawnError{"the simulated Windows refused to start the thread",
-                                      static_cast<std::int32_t>(*injected)});
+    const std::optional<std::uint32_t> injected = state_->take_fault(Op::SpawnThread, name, std::nullopt);
+    entry = state_->log.size();
+    state_->record(Op::SpawnThread, std::string(name), std::nullopt, injected.value_or(0), std::nullopt,
+                   injected.has_value());
+    if (injected) {
+      return std::unexpected(SpawnError{"the simulated Windows refused to start the thread",
+                                        static_cast<std::int32_t>(*injected)});
+    }
   }
   auto started = start_thread(name, std::move(body), name_thread);
-  std::lock_guard lock(state_->mutex);
-  state_->record(Op::SpawnThread, std::string(name), std::nullopt,
-                 started ? 0 : static_cast<std::uint32_t>(started.error().code));
+  if (!started) {
+    std::lock_guard lock(state_->mutex);
+    if (entry < state_->log.size())
+      state_->log[entry].status = static_cast<std::uint32_t>(started.error().code);
+  }
   return started;
 }
 
-std::chrono::steady_clock::time_point Windows::monotonic_now() noexcept { return std::chrono::steady_clock::now(); }
+std::chrono::steady_clock::time_point Windows::monotonic_now() noexcept {
+  return std::chrono::steady_clock::now();
+}
 
 // ---- the control side
 

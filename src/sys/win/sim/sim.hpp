@@ -30,10 +30,6 @@ namespace zelvane::sys::win::sim {
 
 enum class Root : std::uint8_t { LocalMachine, CurrentUser };
 
-// "HKLM" or "HKCU", as the log writes key paths.
-std::string_view root_name(Root root);
-KeyHandle root_key(Root root);
-
 // The operations of Platform that the simulation logs and can fail.
 enum class Op : std::uint8_t {
   RegOpenKey,
@@ -108,10 +104,9 @@ class Windows final : public Platform {
   std::expected<ThreadHandle, SpawnError> spawn_thread(std::string_view name, ThreadBody body) override;
   std::chrono::steady_clock::time_point monotonic_now() noexcept override;
 
-  struct State;
-
  private:
   friend class Control;
+  struct State;
   WaitResult wait(Op op, std::span<const Handle> handles, std::uint32_t timeout_ms);
   std::unique_ptr<State> state_;
 };

@@ -185,7 +185,8 @@ TEST_F(SimControl, AThreadThatCannotStartDestroysItsBodyUnrun) {
 
 TEST_F(SimControl, ThreadsAreNamedAsLinuxAllows) {
   char name[32] = {};
-  auto thread = platform().spawn_thread("zelvane-registry", [&] { pthread_getname_np(pthread_self(), name, sizeof name); });
+  auto thread = platform().spawn_thread("zelvane-registry",
+                                        [&] { pthread_getname_np(pthread_self(), name, sizeof name); });
   ASSERT_TRUE(thread.has_value());
   thread->join();
   EXPECT_STREQ(name, "zelvane-registr") << "Linux keeps 15 bytes of a name";
