@@ -7,10 +7,11 @@
 // faults injected by operation, key, value and call number, a log of the calls made, and the
 // counts of open keys and handles that show a leak.
 //
-// Where Windows is exact, so is the simulation: a missing key or value answers 2, a short
-// buffer 234 with the needed size, a path with a leading backslash 161, a handle it does not
-// know 6, a key deleted while open 1018, a query through a key opened without KEY_QUERY_VALUE
-// 5, a wait on no handles or on more than 64 87.
+// It answers with the statuses Windows gives (the platform contract holds both to them): a
+// missing key or value 2, a short buffer 234 with the needed size, a path with a leading
+// backslash 161, a handle it does not know 6, a key deleted while open 1018, a query through a
+// key opened without KEY_QUERY_VALUE 5, a wait on no handles or on more than 64 87; text stored
+// without its NUL gets one past the data when the buffer has room.
 //
 // The control side speaks in plain values (enums, UTF-8 or UTF-16 text, byte vectors) so that
 // a thin Python wrapper can drive it.
