@@ -1,0 +1,197 @@
+// The seam between the Windows logic and Windows itself: the system calls the logic makes,
+// one virtual function per call, at the level of Win32 with its status codes. Two
+// implementations exist, chosen at link time: the real calls (platform_win32.cpp) and the
+// simulated Windows (sim/). Every decision (which status means "not found", the HRESULT
+// form of an error, retries, what is fatal, the messages) stays above this seam; an
+// implementation only makes the call and copies its results.
+//
+// The rules every implementation keeps:
+// - Text crosses undecoded: names and paths go in as UTF-16 units, and the system sees the
+//   units up to the first NUL, as a NUL-terminated Win32 string would; strings the system
+//   returns come back as the UTF-16 units before their terminating NUL; registry data comes
+//   back as raw bytes.
+// - A failing call answers the Win32 last error read right after it, inside the
+//   implementation (a later read would see whatever the cleanup calls left behind). The
+//   last error of a call that succeeded is 0.
+// - Failures are answers, never exceptions.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace zelvane::sys::win {
+
+// A registry key (HKEY), as its pointer bits; 0 is null.
+struct KeyHandle {
+  std::uintptr_t value = 0;
+  explicit operator bool() const { return value != 0; }
+  friend bool operator==(KeyHandle, KeyHandle) = default;
+};
+
+// A kernel object handle (HANDLE), as its pointer bits; 0 is null.
+struct Handle {
+  std::uintptr_t value = 0;
+  explicit operator bool() const { return value != 0; }
+  friend bool operator==(Handle, Handle) = default;
+};
+
+// The predefined roots carry the bits Win32 gives them: a 32-bit value, sign-extended.
+inline constexpr KeyHandle predefined_key(std::uint32_t bits) {
+  return {static_cast<std::uintptr_t>(static_cast<std::intptr_t>(static_cast<std::int32_t>(bits)))};
+}
+inline constexpr KeyHandle kHkeyCurrentUser = predefined_key(0x80000001);
+inline constexpr KeyHandle kHkeyLocalMachine = predefined_key(0x80000002);
+inline constexpr Handle kInvalidHandleValue{~std::uintptr_t{0}};
+
+// Win32 status codes and last errors the logic or the tests compare against.
+inline constexpr std::uint32_t kErrorSuccess = 0;
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
+inline constexpr std::uint32_t kErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kErrorBadPathname = 161;
+inline constexpr std::uint32_t kErrorMoreData = 234;
+inline constexpr std::uint32_t kErrorKeyDeleted = 1018;
+
+// Registry access rights and value types.
+inline constexpr std::uint32_t kKeyQueryValue = 0x0001;
+inline constexpr std::uint32_t kKeyNotify = 0x0010;
+inline constexpr std::uint32_t kKeyRead = 0x20019;
+inline constexpr std::uint32_t kRegNone = 0;
+inline constexpr std::uint32_t kRegSz = 1;
+inline constexpr std::uint32_t kRegExpandSz = 2;
+inline constexpr std::uint32_t kRegBinary = 3;
+inline constexpr std::uint32_t kRegDword = 4;
+inline constexpr std::uint32_t kRegDwordBigEndian = 5;
+inline constexpr std::uint32_t kRegMultiSz = 7;
+
+// Waits.
+inline constexpr std::uint32_t kInfinite = 0xFFFFFFFF;
+inline constexpr std::uint32_t kWaitObject0 = 0;
+inline constexpr std::uint32_t kWaitTimeout = 0x102;
+inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
+inline constexpr std::size_t kMaximumWaitObjects = 64;
+
+// WINHTTP_PROXY_INFO access types.
+inline constexpr std::uint32_t kWinHttpAccessTypeNoProxy = 1;
+inline constexpr std::uint32_t kWinHttpAccessTypeNamedProxy = 3;
+
+// A call that answers a BOOL.
+struct CallResult {
+  bool ok = true;
+  std::uint32_t last_error = 0;
+};
+
+// CreateEventW: the handle as the system gave it (null or INVALID_HANDLE_VALUE on failure).
+struct EventResult {
+  Handle handle;
+  std::uint32_t last_error = 0;
+};
+
+// WaitForSingleObject / WaitForMultipleObjects: WAIT_OBJECT_0 + i, WAIT_TIMEOUT, WAIT_FAILED
+// or any other value the system gave; the last error of any answer but a signalled handle
+// and WAIT_TIMEOUT.
+struct WaitResult {
+  std::uint32_t code = kWaitFailed;
+  std::uint32_t last_error = 0;
+};
+
+// WINHTTP_CURRENT_USER_IE_PROXY_CONFIG, copied out; none stands for a null pointer. The
+// system's strings are released by the implementation.
+struct IeProxyConfig {
+  bool auto_detect = false;
+  std::optional<std::u16string> auto_config_url, proxy, proxy_bypass;
+  friend bool operator==(const IeProxyConfig&, const IeProxyConfig&) = default;
+};
+
+// WINHTTP_PROXY_INFO, copied out in the same way.
+struct ProxyInfo {
+  std::uint32_t access_type = 0;
+  std::optional<std::u16string> proxy, proxy_bypass;
+  friend bool operator==(const ProxyInfo&, const ProxyInfo&) = default;
+};
+
+// The body of a thread. When the thread cannot start, the body is destroyed unrun, so that
+// what it owns (keys, events) is released by its destructor.
+using ThreadBody = std::move_only_function<void()>;
+
+// Owns a started thread. Dropping a handle that was not joined detaches the thread: the last
+// owner may be that very thread, and joining itself would deadlock.
+class ThreadHandle {
+ public:
+  ThreadHandle() = default;
+  explicit ThreadHandle(std::thread thread) : thread_(std::move(thread)) {}
+  ThreadHandle(ThreadHandle&&) noexcept = default;
+  ThreadHandle& operator=(ThreadHandle&& other) noexcept;
+  ~ThreadHandle();
+
+  bool joinable() const { return thread_.joinable(); }
+  // Waits for the thread to end; called on the thread itself it detaches instead.
+  void join() noexcept;
+
+ private:
+  void let_go() noexcept;
+  std::thread thread_;
+};
+
+// Why a thread did not start: the system's text and code.
+struct SpawnError {
+  std::string text;
+  std::int32_t code = 0;
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // ---- registry (advapi32)
+  // RegOpenKeyExW(root, path, 0, access, &key): the status; key is null unless it is 0.
+  virtual std::uint32_t reg_open_key(KeyHandle root, std::u16string_view path, std::uint32_t access,
+                                     KeyHandle& key) = 0;
+  // RegQueryValueExW(key, name, nullptr, &type, data, &size). A null data pointer asks for the
+  // size. Status 0 fills type and size (the value's size in bytes, the data when a buffer was
+  // given); ERROR_MORE_DATA, for a buffer smaller than size (given in), fills both as well.
+  virtual std::uint32_t reg_query_value(KeyHandle key, std::u16string_view name, std::uint32_t& type,
+                                        std::byte* data, std::uint32_t& size) = 0;
+  // RegCloseKey: the status, which callers other than the tests ignore.
+  virtual std::uint32_t reg_close_key(KeyHandle key) noexcept = 0;
+
+  // ---- kernel objects (kernel32)
+  // CreateEventW(nullptr, manual_reset, FALSE, nullptr): an unnamed event, created clear.
+  virtual EventResult create_event(bool manual_reset) = 0;
+  virtual CallResult set_event(Handle event) noexcept = 0;
+  virtual CallResult close_handle(Handle handle) noexcept = 0;
+  // WaitForSingleObject(handle, timeout_ms); INFINITE waits without a time-out.
+  virtual WaitResult wait_one(Handle handle, std::uint32_t timeout_ms) = 0;
+  // WaitForMultipleObjects(count, handles, FALSE, timeout_ms): WAIT_OBJECT_0 + i for the lowest
+  // signalled handle i; a wait that returns an auto-reset event resets it.
+  virtual WaitResult wait_any(std::span<const Handle> handles, std::uint32_t timeout_ms) = 0;
+
+  // ---- WinHTTP, reading the proxy settings
+  virtual CallResult winhttp_get_ie_proxy_config_for_current_user(IeProxyConfig& config) = 0;
+  virtual CallResult winhttp_get_default_proxy_configuration(ProxyInfo& info) = 0;
+
+  // ---- threads and clocks
+  // A thread with the given name and the default stack size. Naming is best effort: a name the
+  // system refuses or shortens never fails the spawn.
+  virtual std::expected<ThreadHandle, SpawnError> spawn_thread(std::string_view name, ThreadBody body) = 0;
+  virtual std::chrono::steady_clock::time_point monotonic_now() noexcept = 0;
+};
+
+// The platform of this build: the real Windows or the simulated one.
+Platform& default_platform();
+
+// Starts body on a std::thread that first names itself through name_thread; the one road
+// both implementations take.
+std::expected<ThreadHandle, SpawnError> start_thread(std::string_view name, ThreadBody body,
+                                                     void (*name_thread)(const std::string& name) noexcept);
+
+}  // namespace zelvane::sys::win

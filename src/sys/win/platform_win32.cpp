@@ -1,0 +1,178 @@
+// The real Windows: each operation is the Win32 call it is named after.
+#include <windows.h>
+#include <winhttp.h>
+
+#include <string>
+#include <vector>
+
+#include "sys/win/platform.hpp"
+#include "sys/win/win32util.hpp"
+
+namespace zelvane::sys::win {
+
+namespace {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+
+HKEY to_hkey(KeyHandle key) { return reinterpret_cast<HKEY>(key.value); }
+HANDLE to_handle(Handle handle) { return reinterpret_cast<HANDLE>(handle.value); }
+
+// The system reads a name up to its first NUL, as it would any Win32 string.
+std::wstring nul_terminated(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+
+std::optional<std::u16string> copy_string(const wchar_t* text) {
+  if (text == nullptr) return std::nullopt;
+  return std::u16string(reinterpret_cast<const char16_t*>(text));
+}
+
+void global_free(LPWSTR text) {
+  if (text != nullptr) GlobalFree(text);
+}
+
+// The strings WinHTTP allocated for the caller, released on every road once copied.
+struct IeProxyConfigGuard {
+  WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
+  IeProxyConfigGuard() = default;
+  IeProxyConfigGuard(const IeProxyConfigGuard&) = delete;
+  IeProxyConfigGuard& operator=(const IeProxyConfigGuard&) = delete;
+  ~IeProxyConfigGuard() {
+    global_free(config.lpszAutoConfigUrl);
+    global_free(config.lpszProxy);
+    global_free(config.lpszProxyBypass);
+  }
+};
+
+struct ProxyInfoGuard {
+  WINHTTP_PROXY_INFO info{};
+  ProxyInfoGuard() = default;
+  ProxyInfoGuard(const ProxyInfoGuard&) = delete;
+  ProxyInfoGuard& operator=(const ProxyInfoGuard&) = delete;
+  ~ProxyInfoGuard() {
+    global_free(info.lpszProxy);
+    global_free(info.lpszProxyBypass);
+  }
+};
+
+CallResult bool_result(BOOL ok) {
+  if (ok) return {};
+  const DWORD error = GetLastError();
+  return {false, error};
+}
+
+WaitResult wait_result(DWORD code, std::size_t count) {
+  if (code == WAIT_TIMEOUT || code - WAIT_OBJECT_0 < count) return {code, 0};
+  const DWORD error = GetLastError();
+  return {code, error};
+}
+
+void name_thread(const std::string& name) noexcept {
+  // Looked up at run time: Windows before 10 version 1607 has no such call, and a thread name
+  // is not worth failing to load for. Going through void (*)() keeps the cast honest to GCC.
+  using SetThreadDescriptionFn = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+  static const auto set_description = reinterpret_cast<SetThreadDescriptionFn>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
+  if (set_description == nullptr) return;
+  try {
+    const std::wstring wide = nul_terminated(utf8_to_utf16(name));
+    set_description(GetCurrentThread(), wide.c_str());
+  } catch (...) {
+  }
+}
+
+class Win32Platform final : public Platform {
+ public:
+  std::uint32_t reg_open_key(KeyHandle root, std::u16string_view path, std::uint32_t access,
+                             KeyHandle& key) override {
+    const std::wstring wide = nul_terminated(path);
+    HKEY hkey = nullptr;
+    const LSTATUS status = RegOpenKeyExW(to_hkey(root), wide.c_str(), 0, access, &hkey);
+    key = status == ERROR_SUCCESS ? KeyHandle{reinterpret_cast<std::uintptr_t>(hkey)} : KeyHandle{};
+    return static_cast<std::uint32_t>(status);
+  }
+
+  std::uint32_t reg_query_value(KeyHandle key, std::u16string_view name, std::uint32_t& type, std::byte* data,
+                                std::uint32_t& size) override {
+    const std::wstring wide = nul_terminated(name);
+    DWORD value_type = type;
+    DWORD value_size = size;
+    const LSTATUS status = RegQueryValueExW(to_hkey(key), wide.c_str(), nullptr, &value_type,
+                                            reinterpret_cast<LPBYTE>(data), &value_size);
+    type = value_type;
+    size = value_size;
+    return static_cast<std::uint32_t>(status);
+  }
+
+  std::uint32_t reg_close_key(KeyHandle key) noexcept override {
+    return static_cast<std::uint32_t>(RegCloseKey(to_hkey(key)));
+  }
+
+  EventResult create_event(bool manual_reset) override {
+    HANDLE event = CreateEventW(nullptr, manual_reset ? TRUE : FALSE, FALSE, nullptr);
+    if (event == nullptr || event == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      return {Handle{reinterpret_cast<std::uintptr_t>(event)}, error};
+    }
+    return {Handle{reinterpret_cast<std::uintptr_t>(event)}, 0};
+  }
+
+  CallResult set_event(Handle event) noexcept override { return bool_result(SetEvent(to_handle(event))); }
+
+  CallResult close_handle(Handle handle) noexcept override {
+    return bool_result(CloseHandle(to_handle(handle)));
+  }
+
+  WaitResult wait_one(Handle handle, std::uint32_t timeout_ms) override {
+    return wait_result(WaitForSingleObject(to_handle(handle), timeout_ms), 1);
+  }
+
+  WaitResult wait_any(std::span<const Handle> handles, std::uint32_t timeout_ms) override {
+    std::vector<HANDLE> raw;
+    raw.reserve(handles.size());
+    for (Handle h : handles) raw.push_back(to_handle(h));
+    const DWORD code = WaitForMultipleObjects(static_cast<DWORD>(raw.size()), raw.data(), FALSE, timeout_ms);
+    return wait_result(code, raw.size());
+  }
+
+  CallResult winhttp_get_ie_proxy_config_for_current_user(IeProxyConfig& config) override {
+    IeProxyConfigGuard guard;
+    if (!WinHttpGetIEProxyConfigForCurrentUser(&guard.config)) {
+      const DWORD error = GetLastError();
+      return {false, error};
+    }
+    config.auto_detect = guard.config.fAutoDetect != FALSE;
+    config.auto_config_url = copy_string(guard.config.lpszAutoConfigUrl);
+    config.proxy = copy_string(guard.config.lpszProxy);
+    config.proxy_bypass = copy_string(guard.config.lpszProxyBypass);
+    return {};
+  }
+
+  CallResult winhttp_get_default_proxy_configuration(ProxyInfo& info) override {
+    ProxyInfoGuard guard;
+    if (!WinHttpGetDefaultProxyConfiguration(&guard.info)) {
+      const DWORD error = GetLastError();
+      return {false, error};
+    }
+    info.access_type = guard.info.dwAccessType;
+    info.proxy = copy_string(guard.info.lpszProxy);
+    info.proxy_bypass = copy_string(guard.info.lpszProxyBypass);
+    return {};
+  }
+
+  std::expected<ThreadHandle, SpawnError> spawn_thread(std::string_view name, ThreadBody body) override {
+    return start_thread(name, std::move(body), name_thread);
+  }
+
+  std::chrono::steady_clock::time_point monotonic_now() noexcept override {
+    return std::chrono::steady_clock::now();
+  }
+};
+
+}  // namespace
+
+Platform& default_platform() {
+  // Never destroyed: threads may still call it while the process exits.
+  static Win32Platform* const platform = new Win32Platform;
+  return *platform;
+}
+
+}  // namespace zelvane::sys::win

@@ -1,0 +1,554 @@
+#include "sys/win/sim/sim.hpp"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <array>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include "sys/win/registry.hpp"
+#include "sys/win/win32util.hpp"
+
+namespace zelvane::sys::win::sim {
+
+namespace {
+
+constexpr std::array<std::string_view, 11> kOpNames = {
+    "reg_open_key",
+    "reg_query_value",
+    "reg_close_key",
+    "create_event",
+    "set_event",
+    "close_handle",
+    "wait_one",
+    "wait_any",
+    "winhttp_get_ie_proxy_config_for_current_user",
+    "winhttp_get_default_proxy_configuration",
+    "spawn_thread",
+};
+
+// The registry compares names regardless of case; the simulation folds ASCII letters.
+char16_t fold(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
+
+std::u16string folded(std::u16string_view text) {
+  std::u16string out(text);
+  std::transform(out.begin(), out.end(), out.begin(), fold);
+  return out;
+}
+
+bool same_text(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return fold(static_cast<unsigned char>(x)) == fold(static_cast<unsigned char>(y));
+         });
+}
+
+struct Value {
+  std::uint32_t type = kRegNone;
+  std::vector<std::uint8_t> data;
+};
+
+struct Node {
+  std::map<std::u16string, std::shared_ptr<Node>> subkeys;  // by folded name
+  std::map<std::u16string, Value> values;                   // by folded name
+  bool deleted = false;
+};
+
+void mark_deleted(Node& node) {
+  node.deleted = true;
+  for (auto& [name, child] : node.subkeys) mark_deleted(*child);
+}
+
+// The components of a path, empty ones skipped as Windows does (but for a leading one).
+std::vector<std::u16string> components(std::u16string_view path) {
+  std::vector<std::u16string> out;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find(u'\\', start);
+    if (end == std::u16string_view::npos) end = path.size();
+    if (end > start) out.emplace_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return out;
+}
+
+void name_thread(const std::string& name) noexcept {
+  // Linux keeps at most 15 bytes of a thread's name.
+  const std::string shortened = name.substr(0, 15);
+  pthread_setname_np(pthread_self(), shortened.c_str());
+}
+
+IeProxyConfig fresh_ie_config() { return {true, std::nullopt, std::nullopt, std::nullopt}; }
+ProxyInfo fresh_default_proxy() { return {kWinHttpAccessTypeNoProxy, std::nullopt, std::nullopt}; }
+
+}  // namespace
+
+struct Windows::State {
+  struct OpenKey {
+    std::shared_ptr<Node> node;
+    std::uint32_t access = 0;
+    std::string text;
+  };
+  struct Event {
+    bool manual_reset = false;
+    bool signalled = false;
+  };
+  struct PendingFault {
+    Fault fault;
+    std::uint32_t calls_left;
+  };
+  template <class T>
+  struct Answer {
+    bool ok = true;
+    std::uint32_t last_error = 0;
+    T value;
+  };
+
+  mutable std::mutex mutex;
+  std::condition_variable event_set;
+  std::shared_ptr<Node> local_machine = std::make_shared<Node>();
+  std::shared_ptr<Node> current_user = std::make_shared<Node>();
+  std::map<std::uintptr_t, OpenKey> keys;
+  std::map<std::uintptr_t, std::shared_ptr<Event>> events;
+  std::uintptr_t last_handle = 0x1000;
+  Answer<IeProxyConfig> ie_config{true, 0, fresh_ie_config()};
+  Answer<ProxyInfo> default_proxy{true, 0, fresh_default_proxy()};
+  std::vector<PendingFault> faults;
+  std::vector<Call> log;
+
+  // Kernel handles are multiples of four; keys and events share one counter, so that a handle
+  // of one kind is never a valid handle of the other.
+  std::uintptr_t new_handle() { return last_handle += 4; }
+
+  std::shared_ptr<Node>& root_node(Root root) {
+    return root == Root::LocalMachine ? local_machine : current_user;
+  }
+
+  // The key a handle stands for (a predefined root or an open key), with its text and access.
+  const OpenKey* resolve(KeyHandle key, OpenKey& root_scratch) {
+    if (key == kHkeyLocalMachine || key == kHkeyCurrentUser) {
+      const Root root = key == kHkeyLocalMachine ? Root::LocalMachine : Root::CurrentUser;
+      root_scratch = {root_node(root), ~std::uint32_t{0}, std::string(root_text(key))};
+      return &root_scratch;
+    }
+    const auto it = keys.find(key.value);
+    return it == keys.end() ? nullptr : &it->second;
+  }
+
+  // The fault that answers this call, if one comes due.
+  std::optional<std::uint32_t> take_fault(Op op, std::string_view key,
+                                          const std::optional<std::string>& value) {
+    std::optional<std::uint32_t> status;
+    for (auto it = faults.begin(); it != faults.end();) {
+      const Fault& f = it->fault;
+      const bool matches = f.op == op && (f.key.empty() || same_text(f.key, key)) &&
+                           (!f.value || (value && same_text(*f.value, *value)));
+      if (matches && --it->calls_left == 0) {
+        if (!status) status = f.status;
+        it = faults.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    return status;
+  }
+
+  void record(Op op, std::string key, std::optional<std::string> value, std::uint32_t status,
+              std::optional<std::uint32_t> buffer = std::nullopt, bool injected = false) {
+    log.push_back(Call{op, std::move(key), std::move(value), status, buffer, injected});
+  }
+
+  // A WinHTTP call: an injected fault, else the scripted answer.
+  template <class T>
+  CallResult scripted(Op op, const Answer<T>& answer, T& out) {
+    std::lock_guard lock(mutex);
+    if (const auto error = take_fault(op, {}, std::nullopt)) {
+      record(op, {}, std::nullopt, *error, std::nullopt, true);
+      return {false, *error};
+    }
+    record(op, {}, std::nullopt, answer.ok ? 0 : answer.last_error);
+    if (!answer.ok) return {false, answer.last_error};
+    out = answer.value;
+    return {};
+  }
+
+  // Walks a path from a node, creating keys on the way when asked.
+  std::shared_ptr<Node> walk(std::shared_ptr<Node> node, std::u16string_view path, bool create) {
+    for (const std::u16string& part : components(path)) {
+      const std::u16string name = folded(part);
+      const auto it = node->subkeys.find(name);
+      if (it != node->subkeys.end()) {
+        node = it->second;
+      } else if (create) {
+        node = node->subkeys[name] = std::make_shared<Node>();
+      } else {
+        return nullptr;
+      }
+    }
+    return node;
+  }
+};
+
+std::string_view op_name(Op op) { return kOpNames.at(static_cast<std::size_t>(op)); }
+
+std::optional<Op> op_from_name(std::string_view name) {
+  for (std::size_t i = 0; i < kOpNames.size(); ++i) {
+    if (kOpNames[i] == name) return static_cast<Op>(i);
+  }
+  return std::nullopt;
+}
+
+Windows::Windows() : state_(std::make_unique<State>()) {}
+Windows::~Windows() = default;
+
+Control Windows::control() { return Control(*this); }
+
+std::uint32_t Windows::reg_open_key(KeyHandle root, std::u16string_view path, std::uint32_t access,
+                                    KeyHandle& key) {
+  key = {};
+  path = wide_until_nul(path);
+  std::lock_guard lock(state_->mutex);
+  State::OpenKey root_scratch;
+  const State::OpenKey* base = state_->resolve(root, root_scratch);
+  std::string text = base != nullptr ? base->text : "HKEY";
+  if (!path.empty()) text += "\\" + utf16_to_utf8(path);
+
+  const auto answer = [&](std::uint32_t status, bool injected = false) {
+    state_->record(Op::RegOpenKey, text, std::nullopt, status, std::nullopt, injected);
+    return status;
+  };
+  if (const auto status = state_->take_fault(Op::RegOpenKey, text, std::nullopt))
+    return answer(*status, true);
+  if (base == nullptr) return answer(kErrorInvalidHandle);
+  if (base->node->deleted) return answer(kErrorKeyDeleted);
+  if (!path.empty() && path.front() == u'\\') return answer(kErrorBadPathname);
+  std::shared_ptr<Node> node = state_->walk(base->node, path, false);
+  if (!node) return answer(kErrorFileNotFound);
+  const std::uintptr_t handle = state_->new_handle();
+  state_->keys.emplace(handle, State::OpenKey{std::move(node), access, text});
+  key = KeyHandle{handle};
+  return answer(kErrorSuccess);
+}
+
+std::uint32_t Windows::reg_query_value(KeyHandle key, std::u16string_view name, std::uint32_t& type,
+                                       std::byte* data, std::uint32_t& size) {
+  name = wide_until_nul(name);
+  std::lock_guard lock(state_->mutex);
+  State::OpenKey root_scratch;
+  const State::OpenKey* open = state_->resolve(key, root_scratch);
+  std::string text = open != nullptr ? open->text : std::string();
+  std::string value_name = utf16_to_utf8(name);
+  const std::optional<std::uint32_t> buffer = data != nullptr ? std::optional(size) : std::nullopt;
+
+  const auto answer = [&](std::uint32_t status, bool injected = false) {
+    state_->record(Op::RegQueryValue, text, value_name, status, buffer, injected);
+    return status;
+  };
+  if (const auto status = state_->take_fault(Op::RegQueryValue, text, value_name))
+    return answer(*status, true);
+  if (open == nullptr) return answer(kErrorInvalidHandle);
+  if (open->node->deleted) return answer(kErrorKeyDeleted);
+  if ((open->access & kKeyQueryValue) == 0) return answer(kErrorAccessDenied);
+  const auto it = open->node->values.find(folded(name));
+  if (it == open->node->values.end()) return answer(kErrorFileNotFound);
+  const Value& value = it->second;
+  const auto needed = static_cast<std::uint32_t>(value.data.size());
+  type = value.type;
+  if (data == nullptr) {
+    size = needed;
+    return answer(kErrorSuccess);
+  }
+  if (size < needed) {
+    size = needed;
+    return answer(kErrorMoreData);
+  }
+  std::transform(value.data.begin(), value.data.end(), data, [](std::uint8_t b) { return std::byte{b}; });
+  // As Windows does: text stored without its terminating NUL gets one after the data when the
+  // buffer has room for it; the size stays that of the data.
+  const bool is_text = value.type == kRegSz || value.type == kRegExpandSz || value.type == kRegMultiSz;
+  if (is_text && needed >= 2 && size - needed >= 2 &&
+      (value.data[needed - 2] != 0 || value.data[needed - 1] != 0)) {
+    data[needed] = data[needed + 1] = std::byte{0};
+  }
+  size = needed;
+  return answer(kErrorSuccess);
+}
+
+std::uint32_t Windows::reg_close_key(KeyHandle key) noexcept {
+  std::lock_guard lock(state_->mutex);
+  const bool predefined = key == kHkeyLocalMachine || key == kHkeyCurrentUser;
+  const auto it = state_->keys.find(key.value);
+  std::string text = predefined                 ? std::string(root_text(key))
+                     : it != state_->keys.end() ? it->second.text
+                                                : std::string();
+  const std::optional<std::uint32_t> injected = state_->take_fault(Op::RegCloseKey, text, std::nullopt);
+  std::uint32_t status = kErrorSuccess;
+  if (it != state_->keys.end()) {
+    state_->keys.erase(it);
+  } else if (!predefined) {
+    status = kErrorInvalidHandle;
+  }
+  state_->record(Op::RegCloseKey, std::move(text), std::nullopt, injected.value_or(status), std::nullopt,
+                 injected.has_value());
+  return injected.value_or(status);
+}
+
+EventResult Windows::create_event(bool manual_reset) {
+  std::lock_guard lock(state_->mutex);
+  if (const auto error = state_->take_fault(Op::CreateEvent, {}, std::nullopt)) {
+    state_->record(Op::CreateEvent, {}, std::nullopt, *error, std::nullopt, true);
+    return {Handle{}, *error};
+  }
+  const std::uintptr_t handle = state_->new_handle();
+  state_->events.emplace(handle, std::make_shared<State::Event>(State::Event{manual_reset, false}));
+  state_->record(Op::CreateEvent, {}, std::nullopt, 0);
+  return {Handle{handle}, 0};
+}
+
+CallResult Windows::set_event(Handle event) noexcept {
+  std::lock_guard lock(state_->mutex);
+  const std::optional<std::uint32_t> injected = state_->take_fault(Op::SetEvent, {}, std::nullopt);
+  CallResult result;
+  if (injected) {
+    result = {false, *injected};
+  } else if (const auto it = state_->events.find(event.value); it != state_->events.end()) {
+    it->second->signalled = true;
+    state_->event_set.notify_all();
+  } else {
+    result = {false, kErrorInvalidHandle};
+  }
+  state_->record(Op::SetEvent, {}, std::nullopt, result.last_error, std::nullopt, injected.has_value());
+  return result;
+}
+
+CallResult Windows::close_handle(Handle handle) noexcept {
+  std::lock_guard lock(state_->mutex);
+  const std::optional<std::uint32_t> injected = state_->take_fault(Op::CloseHandle, {}, std::nullopt);
+  CallResult result;
+  if (state_->events.erase(handle.value) == 0) result = {false, kErrorInvalidHandle};
+  if (injected) result = {false, *injected};
+  state_->record(Op::CloseHandle, {}, std::nullopt, result.last_error, std::nullopt, injected.has_value());
+  return result;
+}
+
+WaitResult Windows::wait_one(Handle handle, std::uint32_t timeout_ms) {
+  return wait(Op::WaitOne, std::span<const Handle>(&handle, 1), timeout_ms);
+}
+
+WaitResult Windows::wait_any(std::span<const Handle> handles, std::uint32_t timeout_ms) {
+  return wait(Op::WaitAny, handles, timeout_ms);
+}
+
+WaitResult Windows::wait(Op op, std::span<const Handle> handles, std::uint32_t timeout_ms) {
+  std::unique_lock lock(state_->mutex);
+  const auto answer = [&](WaitResult result, bool injected = false) {
+    state_->record(op, {}, std::nullopt, result.code, std::nullopt, injected);
+    return result;
+  };
+  if (const auto error = state_->take_fault(op, {}, std::nullopt)) return answer({kWaitFailed, *error}, true);
+  if (handles.empty() || handles.size() > kMaximumWaitObjects)
+    return answer({kWaitFailed, kErrorInvalidParameter});
+  // The events are held for the whole wait: one closed meanwhile keeps its state, as a kernel
+  // object lives on while a wait refers to it.
+  std::vector<std::shared_ptr<State::Event>> events;
+  for (Handle h : handles) {
+    const auto it = state_->events.find(h.value);
+    if (it == state_->events.end()) return answer({kWaitFailed, kErrorInvalidHandle});
+    events.push_back(it->second);
+  }
+  const auto take_signalled = [&]() -> std::optional<WaitResult> {
+    for (std::size_t i = 0; i < events.size(); ++i) {
+      if (events[i]->signalled) {
+        if (!events[i]->manual_reset) events[i]->signalled = false;
+        return WaitResult{static_cast<std::uint32_t>(kWaitObject0 + i), 0};
+      }
+    }
+    return std::nullopt;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    if (const auto signalled = take_signalled()) return answer(*signalled);
+    if (timeout_ms == kInfinite) {
+      state_->event_set.wait(lock);
+    } else if (state_->event_set.wait_until(lock, deadline) == std::cv_status::timeout) {
+      // An event set right at the deadline still counts.
+      if (const auto signalled = take_signalled()) return answer(*signalled);
+      return answer({kWaitTimeout, 0});
+    }
+  }
+}
+
+CallResult Windows::winhttp_get_ie_proxy_config_for_current_user(IeProxyConfig& config) {
+  return state_->scripted(Op::WinHttpIeProxyConfig, state_->ie_config, config);
+}
+
+CallResult Windows::winhttp_get_default_proxy_configuration(ProxyInfo& info) {
+  return state_->scripted(Op::WinHttpDefaultProxyConfig, state_->default_proxy, info);
+}
+
+std::expected<ThreadHandle, SpawnError> Windows::spawn_thread(std::string_view name, ThreadBody body) {
+  std::size_t entry = 0;
+  {
+    // Logged before the thread starts, so that the spawn comes before whatever the thread does.
+    std::lock_guard lock(state_->mutex);
+    const std::optional<std::uint32_t> injected = state_->take_fault(Op::SpawnThread, name, std::nullopt);
+    entry = state_->log.size();
+    state_->record(Op::SpawnThread, std::string(name), std::nullopt, injected.value_or(0), std::nullopt,
+                   injected.has_value());
+    if (injected) {
+      return std::unexpected(SpawnError{"the simulated Windows refused to start the thread",
+                                        static_cast<std::int32_t>(*injected)});
+    }
+  }
+  auto started = start_thread(name, std::move(body), name_thread);
+  if (!started) {
+    std::lock_guard lock(state_->mutex);
+    if (entry < state_->log.size())
+      state_->log[entry].status = static_cast<std::uint32_t>(started.error().code);
+  }
+  return started;
+}
+
+std::chrono::steady_clock::time_point Windows::monotonic_now() noexcept {
+  return std::chrono::steady_clock::now();
+}
+
+// ---- the control side
+
+void Control::create_key(Root root, std::string_view path) {
+  auto& s = *windows_->state_;
+  std::lock_guard lock(s.mutex);
+  s.walk(s.root_node(root), utf8_to_utf16(path), true);
+}
+
+void Control::set_value(Root root, std::string_view path, std::string_view name, std::uint32_t type,
+                        std::vector<std::uint8_t> data) {
+  auto& s = *windows_->state_;
+  std::lock_guard lock(s.mutex);
+  std::shared_ptr<Node> node = s.walk(s.root_node(root), utf8_to_utf16(path), true);
+  node->values[folded(utf8_to_utf16(name))] = Value{type, std::move(data)};
+}
+
+void Control::set_dword(Root root, std::string_view path, std::string_view name, std::uint32_t value) {
+  set_value(root, path, name, kRegDword,
+            {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+             static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)});
+}
+
+void Control::set_string(Root root, std::string_view path, std::string_view name, std::u16string_view text,
+                         std::uint32_t type) {
+  std::vector<std::uint8_t> data;
+  data.reserve(text.size() * 2 + 2);
+  for (char16_t unit : text) {
+    data.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    data.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  data.push_back(0);
+  data.push_back(0);
+  set_value(root, path, name, type, std::move(data));
+}
+
+bool Control::delete_value(Root root, std::string_view path, std::string_view name) {
+  auto& s = *windows_->state_;
+  std::lock_guard lock(s.mutex);
+  const std::shared_ptr<Node> node = s.walk(s.root_node(root), utf8_to_utf16(path), false);
+  return node && node->values.erase(folded(utf8_to_utf16(name))) > 0;
+}
+
+bool Control::delete_key(Root root, std::string_view path) {
+  auto& s = *windows_->state_;
+  std::lock_guard lock(s.mutex);
+  std::vector<std::u16string> parts = components(utf8_to_utf16(path));
+  if (parts.empty()) return false;  // a root cannot be deleted
+  const std::u16string last = folded(parts.back());
+  parts.pop_back();
+  std::shared_ptr<Node> parent = s.root_node(root);
+  for (const auto& part : parts) {
+    const auto it = parent->subkeys.find(folded(part));
+    if (it == parent->subkeys.end()) return false;
+    parent = it->second;
+  }
+  const auto it = parent->subkeys.find(last);
+  if (it == parent->subkeys.end()) return false;
+  mark_deleted(*it->second);
+  parent->subkeys.erase(it);
+  return true;
+}
+
+void Control::set_ie_config(IeProxyConfig config) {
+  std::lock_guard lock(windows_->state_->mutex);
+  windows_->state_->ie_config = {true, 0, std::move(config)};
+}
+
+void Control::fail_ie_config(std::uint32_t last_error) {
+  std::lock_guard lock(windows_->state_->mutex);
+  windows_->state_->ie_config = {false, last_error, {}};
+}
+
+void Control::set_default_proxy(ProxyInfo info) {
+  std::lock_guard lock(windows_->state_->mutex);
+  windows_->state_->default_proxy = {true, 0, std::move(info)};
+}
+
+void Control::fail_default_proxy(std::uint32_t last_error) {
+  std::lock_guard lock(windows_->state_->mutex);
+  windows_->state_->default_proxy = {false, last_error, {}};
+}
+
+void Control::fail_next(Fault fault) {
+  std::lock_guard lock(windows_->state_->mutex);
+  const std::uint32_t nth = std::max<std::uint32_t>(fault.nth, 1);
+  windows_->state_->faults.push_back({std::move(fault), nth});
+}
+
+void Control::fail_next(Op op, std::string key, std::uint32_t status, std::uint32_t nth) {
+  fail_next(Fault{op, std::move(key), std::nullopt, status, nth});
+}
+
+std::vector<Call> Control::log() const {
+  std::lock_guard lock(windows_->state_->mutex);
+  return windows_->state_->log;
+}
+
+void Control::clear_log() {
+  std::lock_guard lock(windows_->state_->mutex);
+  windows_->state_->log.clear();
+}
+
+std::size_t Control::live_keys() const {
+  std::lock_guard lock(windows_->state_->mutex);
+  return windows_->state_->keys.size();
+}
+
+std::size_t Control::live_handles() const {
+  std::lock_guard lock(windows_->state_->mutex);
+  return windows_->state_->events.size();
+}
+
+void Control::reset() {
+  auto& s = *windows_->state_;
+  std::lock_guard lock(s.mutex);
+  for (auto* root : {&s.local_machine, &s.current_user}) {
+    mark_deleted(**root);
+    *root = std::make_shared<Node>();
+  }
+  s.ie_config = {true, 0, fresh_ie_config()};
+  s.default_proxy = {true, 0, fresh_default_proxy()};
+  s.faults.clear();
+  s.log.clear();
+}
+
+Windows& default_windows() {
+  static Windows* const windows = new Windows;
+  return *windows;
+}
+
+}  // namespace zelvane::sys::win::sim
+
+namespace zelvane::sys::win {
+
+Platform& default_platform() { return sim::default_windows(); }
+
+}  // namespace zelvane::sys::win

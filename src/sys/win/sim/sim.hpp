@@ -1,0 +1,161 @@
+// The simulated Windows: the platform of the sim build, and a control side through which tests
+// (and the Python control module) shape what it answers.
+//
+// What it holds: an in-memory registry with the roots HKLM and HKCU (key paths and value names
+// compared without regard to ASCII case, each value a type and raw bytes, keys with subkeys),
+// kernel events that really block and wake, scripted answers of WinHTTP's two reading calls,
+// faults injected by operation, key, value and call number, a log of the calls made, and the
+// counts of open keys and handles that show a leak.
+//
+// It answers with the statuses Windows gives (the platform contract holds both to them): a
+// missing key or value 2, a short buffer 234 with the needed size, a path with a leading
+// backslash 161, a handle it does not know 6, a key deleted while open 1018, a query through a
+// key opened without KEY_QUERY_VALUE 5, a wait on no handles or on more than 64 87; text stored
+// without its NUL gets one past the data when the buffer has room.
+//
+// The control side speaks in plain values (enums, UTF-8 or UTF-16 text, byte vectors) so that
+// a thin Python wrapper can drive it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sys/win/platform.hpp"
+
+namespace zelvane::sys::win::sim {
+
+enum class Root : std::uint8_t { LocalMachine, CurrentUser };
+
+// The operations of Platform that the simulation logs and can fail.
+enum class Op : std::uint8_t {
+  RegOpenKey,
+  RegQueryValue,
+  RegCloseKey,
+  CreateEvent,
+  SetEvent,
+  CloseHandle,
+  WaitOne,
+  WaitAny,
+  WinHttpIeProxyConfig,
+  WinHttpDefaultProxyConfig,
+  SpawnThread,
+};
+
+// The name of the Platform function: "reg_open_key", "reg_query_value", ...
+std::string_view op_name(Op op);
+std::optional<Op> op_from_name(std::string_view name);
+
+// One call answered by the simulation.
+struct Call {
+  Op op;
+  // Registry calls: the key as "HKCU\path" (for an open, the root or parent key's text and the
+  // path asked for; for the others, the text of the key the handle was opened as). A spawn:
+  // the thread's name. Otherwise empty.
+  std::string key;
+  std::optional<std::string> value;  // the value name of a query
+  // The status of a registry call, the last error of a call that answers a BOOL or a handle
+  // (0 on success), the code of a wait, the code of a failed spawn (0 on success).
+  std::uint32_t status = 0;
+  std::optional<std::uint32_t> buffer;  // a query's buffer size in bytes; none for the size question
+  bool injected = false;                // a fault gave the answer
+};
+
+// A failure to inject. The fault counts the calls that match it from the moment it is added and
+// answers the nth of them; the call then does nothing but fail with `status`: the status of a
+// registry call, the last error of a call that answers a BOOL or a handle, the last error of a
+// wait answering WAIT_FAILED, the code of a spawn that does not start. RegCloseKey and
+// CloseHandle close all the same, so that the leak counts keep meaning what they say. When two
+// faults come due on one call, the one added first answers and both are used up.
+struct Fault {
+  Op op;
+  std::string key;                   // compared with Call::key regardless of ASCII case; empty: any
+  std::optional<std::string> value;  // compared with Call::value in the same way; none: any
+  std::uint32_t status = 0;
+  std::uint32_t nth = 1;  // 1: the next matching call
+};
+
+class Control;
+
+class Windows final : public Platform {
+ public:
+  Windows();
+  ~Windows() override;
+  Windows(const Windows&) = delete;
+  Windows& operator=(const Windows&) = delete;
+
+  Control control();
+
+  std::uint32_t reg_open_key(KeyHandle root, std::u16string_view path, std::uint32_t access,
+                             KeyHandle& key) override;
+  std::uint32_t reg_query_value(KeyHandle key, std::u16string_view name, std::uint32_t& type, std::byte* data,
+                                std::uint32_t& size) override;
+  std::uint32_t reg_close_key(KeyHandle key) noexcept override;
+  EventResult create_event(bool manual_reset) override;
+  CallResult set_event(Handle event) noexcept override;
+  CallResult close_handle(Handle handle) noexcept override;
+  WaitResult wait_one(Handle handle, std::uint32_t timeout_ms) override;
+  WaitResult wait_any(std::span<const Handle> handles, std::uint32_t timeout_ms) override;
+  CallResult winhttp_get_ie_proxy_config_for_current_user(IeProxyConfig& config) override;
+  CallResult winhttp_get_default_proxy_configuration(ProxyInfo& info) override;
+  std::expected<ThreadHandle, SpawnError> spawn_thread(std::string_view name, ThreadBody body) override;
+  std::chrono::steady_clock::time_point monotonic_now() noexcept override;
+
+ private:
+  friend class Control;
+  struct State;
+  WaitResult wait(Op op, std::span<const Handle> handles, std::uint32_t timeout_ms);
+  std::unique_ptr<State> state_;
+};
+
+// The test side of one simulated Windows. Cheap to copy; valid while its Windows lives.
+class Control {
+ public:
+  explicit Control(Windows& windows) : windows_(&windows) {}
+
+  // ---- the registry. Paths are relative to the root, separated by backslashes; keys on the
+  // way are created as needed.
+  void create_key(Root root, std::string_view path);
+  void set_value(Root root, std::string_view path, std::string_view name, std::uint32_t type,
+                 std::vector<std::uint8_t> data);
+  void set_dword(Root root, std::string_view path, std::string_view name, std::uint32_t value);
+  // Little-endian UTF-16 with a terminating NUL unit, as RegSetValueExW callers store text.
+  void set_string(Root root, std::string_view path, std::string_view name, std::u16string_view text,
+                  std::uint32_t type = kRegSz);
+  // Whether there was such a value or key. A deleted key takes its subtree with it, and keys
+  // open on it answer ERROR_KEY_DELETED from then on.
+  bool delete_value(Root root, std::string_view path, std::string_view name);
+  bool delete_key(Root root, std::string_view path);
+
+  // ---- WinHTTP's answers from now on. At the start: the current user's settings detect
+  // automatically and hold no strings, the default configuration is "no proxy"; as on a fresh
+  // Windows.
+  void set_ie_config(IeProxyConfig config);
+  void fail_ie_config(std::uint32_t last_error);
+  void set_default_proxy(ProxyInfo info);
+  void fail_default_proxy(std::uint32_t last_error);
+
+  // ---- faults, the log, the leak counts
+  void fail_next(Fault fault);
+  void fail_next(Op op, std::string key, std::uint32_t status, std::uint32_t nth = 1);
+  std::vector<Call> log() const;
+  void clear_log();
+  std::size_t live_keys() const;     // keys opened and not closed
+  std::size_t live_handles() const;  // events created and not closed
+
+  // An empty registry, WinHTTP's first answers, no faults, an empty log. Keys still open answer
+  // ERROR_KEY_DELETED; events stay as they are.
+  void reset();
+
+ private:
+  Windows* windows_;
+};
+
+// The simulated Windows that default_platform() answers in the sim build; never destroyed.
+Windows& default_windows();
+
+}  // namespace zelvane::sys::win::sim

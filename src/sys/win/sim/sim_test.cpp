@@ -1,0 +1,209 @@
+// The control side of the simulated Windows: what the platform contract cannot see.
+#include "sys/win/sim/sim.hpp"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <atomic>
+#include <memory>
+
+#include "sys/win/sim/fixture.hpp"
+
+namespace zelvane::sys::win::sim {
+namespace {
+
+const std::string kPath = "Software\\Zelvane";
+
+class SimControl : public SimTest {
+ protected:
+  std::uint32_t open(KeyHandle& key, std::u16string_view path = u"Software\\Zelvane") {
+    return platform().reg_open_key(kHkeyCurrentUser, path, kKeyRead, key);
+  }
+  std::uint32_t size_of(KeyHandle key, std::u16string_view name) {
+    std::uint32_t type = 0, size = 0;
+    return platform().reg_query_value(key, name, type, nullptr, size);
+  }
+};
+
+TEST_F(SimControl, AFaultAnswersTheNthMatchingCallOnce) {
+  control().set_dword(Root::CurrentUser, kPath, "A", 1);
+  control().set_dword(Root::CurrentUser, kPath, "B", 1);
+  KeyHandle key;
+  ASSERT_EQ(open(key), kErrorSuccess);
+  control().fail_next({Op::RegQueryValue, "hkcu\\software\\ZELVANE", "b", kErrorAccessDenied, 2});
+  EXPECT_EQ(size_of(key, u"A"), kErrorSuccess) << "another value does not count";
+  EXPECT_EQ(size_of(key, u"B"), kErrorSuccess) << "the first matching call";
+  EXPECT_EQ(size_of(key, u"B"), kErrorAccessDenied) << "the second";
+  EXPECT_EQ(size_of(key, u"B"), kErrorSuccess) << "used up";
+
+  control().fail_next(Op::RegOpenKey, "HKCU\\Software\\Other", kErrorAccessDenied);
+  KeyHandle other;
+  EXPECT_EQ(open(other), kErrorSuccess) << "another key does not match";
+  platform().reg_close_key(other);
+
+  // Two faults due on one call: the first added answers, both are used.
+  control().fail_next(Op::RegQueryValue, "", kErrorInvalidHandle);
+  control().fail_next(Op::RegQueryValue, "", kErrorAccessDenied);
+  EXPECT_EQ(size_of(key, u"A"), kErrorInvalidHandle);
+  EXPECT_EQ(size_of(key, u"A"), kErrorSuccess);
+  platform().reg_close_key(key);
+}
+
+TEST_F(SimControl, TheLogRecordsEachCallAsAnswered) {
+  control().set_string(Root::CurrentUser, kPath, "Server", u"p");
+  KeyHandle key;
+  ASSERT_EQ(open(key, u"software\\zelvane"), kErrorSuccess);
+  std::uint32_t type = 0, size = 0;
+  platform().reg_query_value(key, u"Server", type, nullptr, size);
+  std::byte buffer[2];
+  size = sizeof buffer;
+  platform().reg_query_value(key, u"Server", type, buffer, size);
+  control().fail_next(Op::RegQueryValue, "", kErrorAccessDenied);
+  platform().reg_query_value(key, u"Server", type, nullptr, size);
+  platform().reg_close_key(key);
+
+  const std::vector<Call> log = control().log();
+  ASSERT_EQ(log.size(), 5u);
+  EXPECT_EQ(log[0].op, Op::RegOpenKey);
+  EXPECT_EQ(log[0].key, "HKCU\\software\\zelvane") << "the path as asked for";
+  EXPECT_EQ(log[0].status, kErrorSuccess);
+  EXPECT_EQ(log[1].value, "Server");
+  EXPECT_EQ(log[1].buffer, std::nullopt);
+  EXPECT_EQ(log[2].buffer, 2u);
+  EXPECT_EQ(log[2].status, kErrorMoreData) << "4 bytes do not fit in 2";
+  EXPECT_TRUE(log[3].injected);
+  EXPECT_EQ(log[3].status, kErrorAccessDenied);
+  EXPECT_EQ(log[4].op, Op::RegCloseKey);
+  EXPECT_EQ(log[4].key, "HKCU\\software\\zelvane");
+}
+
+TEST_F(SimControl, StringsAreStoredAsRegSetValueExWCallersStoreThem) {
+  control().set_string(Root::CurrentUser, kPath, "S", u"a\u4e2d", kRegExpandSz);
+  KeyHandle key;
+  ASSERT_EQ(open(key), kErrorSuccess);
+  std::uint32_t type = 0, size = 16;
+  std::byte data[16];
+  ASSERT_EQ(platform().reg_query_value(key, u"S", type, data, size), kErrorSuccess);
+  EXPECT_EQ(type, kRegExpandSz);
+  ASSERT_EQ(size, 6u);
+  const std::uint8_t expected[] = {'a', 0, 0x2D, 0x4E, 0, 0};
+  for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(std::to_integer<std::uint8_t>(data[i]), expected[i]) << i;
+  platform().reg_close_key(key);
+}
+
+TEST_F(SimControl, DeletingReportsWhatWasThere) {
+  control().set_dword(Root::LocalMachine, kPath + "\\Sub", "V", 1);
+  EXPECT_TRUE(control().delete_value(Root::LocalMachine, kPath + "\\sub", "v"));
+  EXPECT_FALSE(control().delete_value(Root::LocalMachine, kPath + "\\Sub", "V"));
+  EXPECT_FALSE(control().delete_key(Root::CurrentUser, kPath)) << "the other root";
+  EXPECT_FALSE(control().delete_key(Root::LocalMachine, "")) << "a root stays";
+  EXPECT_TRUE(control().delete_key(Root::LocalMachine, "SOFTWARE"));
+  KeyHandle key;
+  EXPECT_EQ(platform().reg_open_key(kHkeyLocalMachine, u"Software", kKeyRead, key), kErrorFileNotFound);
+}
+
+TEST_F(SimControl, ResetEmptiesTheRegistryAndRestoresWinHttpsFirstAnswers) {
+  control().set_dword(Root::CurrentUser, kPath, "V", 1);
+  control().fail_ie_config(kErrorFileNotFound);
+  control().fail_default_proxy(kErrorAccessDenied);
+  control().fail_next(Op::CreateEvent, "", kErrorAccessDenied);
+  KeyHandle key;
+  ASSERT_EQ(open(key), kErrorSuccess);
+  control().reset();
+  const EventResult event = platform().create_event(true);
+  ASSERT_TRUE(event.handle) << "the pending fault went with the reset";
+  EXPECT_EQ(control().log().size(), 1u) << "the log starts again";
+  EXPECT_EQ(size_of(key, u"V"), kErrorKeyDeleted) << "keys still open lost their key";
+  KeyHandle again;
+  EXPECT_EQ(open(again), kErrorFileNotFound);
+  IeProxyConfig ie;
+  EXPECT_TRUE(platform().winhttp_get_ie_proxy_config_for_current_user(ie).ok);
+  EXPECT_TRUE(ie.auto_detect);
+  ProxyInfo info;
+  EXPECT_TRUE(platform().winhttp_get_default_proxy_configuration(info).ok);
+  EXPECT_EQ(info.access_type, kWinHttpAccessTypeNoProxy);
+  EXPECT_TRUE(platform().set_event(event.handle).ok) << "events stay";
+  platform().close_handle(event.handle);
+  platform().reg_close_key(key);
+}
+
+TEST_F(SimControl, WinHttpAnswersAsScriptedUntilToldOtherwise) {
+  control().fail_ie_config(kErrorFileNotFound);
+  control().fail_default_proxy(0);
+  IeProxyConfig ie;
+  ProxyInfo info;
+  for (int i = 0; i < 2; ++i) {
+    const CallResult user = platform().winhttp_get_ie_proxy_config_for_current_user(ie);
+    EXPECT_FALSE(user.ok);
+    EXPECT_EQ(user.last_error, kErrorFileNotFound);
+    const CallResult machine = platform().winhttp_get_default_proxy_configuration(info);
+    EXPECT_FALSE(machine.ok);
+    EXPECT_EQ(machine.last_error, 0u) << "a failure may come with last error 0";
+  }
+
+  control().set_ie_config({false, std::nullopt, u"p:1", std::nullopt});
+  control().fail_next(Op::WinHttpIeProxyConfig, "", kErrorAccessDenied);
+  EXPECT_EQ(platform().winhttp_get_ie_proxy_config_for_current_user(ie).last_error, kErrorAccessDenied);
+  ASSERT_TRUE(platform().winhttp_get_ie_proxy_config_for_current_user(ie).ok);
+  EXPECT_EQ(ie.proxy, u"p:1");
+}
+
+TEST_F(SimControl, AWaitOrSetCanBeFailed) {
+  const EventResult event = platform().create_event(false);
+  ASSERT_TRUE(event.handle);
+  control().fail_next(Op::SetEvent, "", kErrorAccessDenied);
+  const CallResult set = platform().set_event(event.handle);
+  EXPECT_FALSE(set.ok);
+  EXPECT_EQ(set.last_error, kErrorAccessDenied);
+  EXPECT_EQ(platform().wait_one(event.handle, 0).code, kWaitTimeout) << "the failed set did nothing";
+
+  platform().set_event(event.handle);
+  control().fail_next(Op::WaitAny, "", kErrorInvalidHandle);
+  const WaitResult failed = platform().wait_any(std::span(&event.handle, 1), kInfinite);
+  EXPECT_EQ(failed.code, kWaitFailed);
+  EXPECT_EQ(failed.last_error, kErrorInvalidHandle);
+  EXPECT_EQ(platform().wait_one(event.handle, 0).code, kWaitObject0) << "the failed wait reset nothing";
+  platform().close_handle(event.handle);
+}
+
+TEST_F(SimControl, AThreadThatCannotStartDestroysItsBodyUnrun) {
+  control().fail_next(Op::SpawnThread, "zelvane-registry", 11);
+  auto owned = std::make_shared<int>(0);
+  std::weak_ptr<int> watch = owned;
+  bool ran = false;
+  auto thread = platform().spawn_thread("zelvane-registry", [&ran, owned = std::move(owned)] { ran = true; });
+  ASSERT_FALSE(thread.has_value());
+  EXPECT_EQ(thread.error().code, 11);
+  EXPECT_FALSE(thread.error().text.empty());
+  EXPECT_FALSE(ran);
+  EXPECT_TRUE(watch.expired());
+  const auto spawns = calls(Op::SpawnThread);
+  ASSERT_EQ(spawns.size(), 1u);
+  EXPECT_EQ(spawns[0].key, "zelvane-registry");
+  EXPECT_EQ(spawns[0].status, 11u);
+}
+
+TEST_F(SimControl, ThreadsAreNamedAsLinuxAllows) {
+  char name[32] = {};
+  auto thread = platform().spawn_thread("zelvane-registry",
+                                        [&] { pthread_getname_np(pthread_self(), name, sizeof name); });
+  ASSERT_TRUE(thread.has_value());
+  thread->join();
+  EXPECT_STREQ(name, "zelvane-registr") << "Linux keeps 15 bytes of a name";
+}
+
+TEST(SimOps, NamesAreThoseOfThePlatformFunctions) {
+  for (std::uint8_t i = 0; i <= static_cast<std::uint8_t>(Op::SpawnThread); ++i) {
+    const auto op = static_cast<Op>(i);
+    EXPECT_EQ(op_from_name(op_name(op)), op) << op_name(op);
+  }
+  EXPECT_EQ(op_name(Op::RegQueryValue), "reg_query_value");
+  EXPECT_EQ(op_from_name("RegQueryValueExW"), std::nullopt);
+}
+
+TEST(SimDefault, IsThePlatformOfTheSimBuild) {
+  EXPECT_EQ(&default_platform(), static_cast<Platform*>(&default_windows()));
+}
+
+}  // namespace
+}  // namespace zelvane::sys::win::sim
