@@ -39,7 +39,7 @@ TEST(Utf16, DecodesPairsAndReplacesEachUnpairedSurrogate) {
   for (const Case& c : cases) EXPECT_EQ(utf16_to_utf8(c.input), c.expected) << "case " << c.expected;
 }
 
-TEST(Utf16, EncodesUtf8AndReplacesEachByteOutsideAValidSequence) {
+TEST(Utf16, EncodesUtf8AndReplacesEachMaximalInvalidSequence) {
   struct Case {
     std::string input;
     std::u16string expected;
@@ -50,7 +50,7 @@ TEST(Utf16, EncodesUtf8AndReplacesEachByteOutsideAValidSequence) {
       {"a\xFF", u"a\uFFFD"},
       {"\xC0\x80", u"\uFFFD\uFFFD"},                      // overlong NUL
       {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // an encoded surrogate
-      {"\xE4\xB8", u"\uFFFD\uFFFD"},                      // cut short
+      {"\xE4\xB8", u"\uFFFD"},                            // a valid start cut short
       {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // past U+10FFFF
   };
   for (const Case& c : cases) EXPECT_EQ(utf8_to_utf16(c.input), c.expected) << "case " << c.input;
