@@ -7,18 +7,35 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "config.hpp"
 
 namespace zelvane::bypass {
 
+// U+0009 to U+000D and U+0020 at both ends: what the Windows style trims.
+std::string_view trim_windows_entry(std::string_view piece);
+// The Windows trim, or every Unicode White_Space character at both ends for no_proxy.
 std::string_view trim_entry(std::string_view piece, BypassDialect dialect);
+
+// Whether the text holds a character that no host name can hold: U+0000-U+001F,
+// U+007F-U+009F, and # % < > ? [ \ ] ^ |.
+bool has_forbidden_host_char(std::string_view text);
+
+// The host with each non-ASCII label in its ASCII (punycode) form, label by label; none when
+// a label mixes '*' with non-ASCII text or has no ASCII form. ASCII labels stay as written.
+std::optional<std::string> wildcard_to_ascii(std::string_view host);
 
 struct NoRule {};
 struct Refused {};
 using EntryOutcome = std::variant<BypassRule, NoRule, Refused>;
+// One trimmed entry: a rule, nothing (an entry that names no destination), or a refusal.
 EntryOutcome parse_entry(std::string_view trimmed, BypassDialect dialect);
+// parse_entry, its rule appended to the patterns or its refusal to the rejected values (the
+// entry redacted, as written).
 void push_entry(BypassRules& rules, std::string_view trimmed, BypassDialect dialect);
+// Drops every rule equal to an earlier one; "<-loopback>" always stays and starts afresh, so
+// equal rules on both sides of it both stay.
 void dedup_rules(std::vector<BypassRule>& rules);
 
 }  // namespace zelvane::bypass

@@ -1,0 +1,318 @@
+#include "bypass/rules.hpp"
+
+#include <algorithm>
+#include <unordered_set>
+#include <utility>
+
+#include "ip.hpp"
+#include "parse/host.hpp"
+#include "util/text.hpp"
+#include "util/utf8.hpp"
+
+namespace zelvane::bypass {
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+
+bool is_windows_trim_char(char c) { return (c >= '\t' && c <= '\r') || c == ' '; }
+
+bool has_non_ascii(std::string_view text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+// Bytes that are not UTF-8 are no white space; the host checks further on refuse them.
+bool has_unicode_whitespace(std::string_view text) {
+  while (!text.empty()) {
+    const util::DecodedChar d = util::decode_utf8(text);
+    if (d.valid && util::is_unicode_whitespace(d.code_point)) return true;
+    text.remove_prefix(d.length);
+  }
+  return false;
+}
+
+bool has_empty_label(std::string_view text) {
+  return text.starts_with('.') || text.ends_with('.') || text.find("..") != npos;
+}
+
+std::string_view without_trailing_dot(std::string_view text) {
+  if (text.ends_with('.')) text.remove_suffix(1);
+  return text;
+}
+
+bool is_domain(const Host& host) { return host.as_domain() != nullptr; }
+
+Host host_of(const IpAddr& addr) {
+  return std::visit([](const auto& a) { return Host{a}; }, addr.value);
+}
+
+BypassRule rule(auto value) { return BypassRule{std::move(value)}; }
+
+// A name with a number for its last label that no parser reads, such as '*.*.1', still
+// makes a glob over dotted addresses.
+bool is_address_pattern(std::string_view text) {
+  return text.find('*') != npos && std::count(text.begin(), text.end(), '.') <= 2 &&
+         text.find_first_not_of("0123456789*.") == npos;
+}
+
+// A network whose address a URL parser reads as IPv4 although it is not four plain decimal
+// octets ('010.1.2.0/24' is 8.1.2.0/24): the address taken as the URL parser reads it, so
+// that the network and the destinations it is meant for agree.
+std::optional<IpNet> url_ipv4_network(std::string_view lower) {
+  const std::size_t slash = lower.find('/');
+  if (slash == npos) return std::nullopt;
+  const std::string_view addr = lower.substr(0, slash);
+  if (parse_ip_standard(addr)) return std::nullopt;
+  if (std::count(addr.begin(), addr.end(), '.') != 3 || has_empty_label(addr)) return std::nullopt;
+  if (has_forbidden_host_char(addr)) return std::nullopt;
+  const auto host = parse::parse_host(addr);
+  if (!host) return std::nullopt;
+  const auto* v4 = std::get_if<Ipv4Addr>(&host->value);
+  if (!v4) return std::nullopt;
+  return parse_ip_net(to_string(*v4) + "/" + std::string(lower.substr(slash + 1)));
+}
+
+// The host of an entry from the port split on (after any '[' ']' are gone).
+EntryOutcome parse_host_entry(std::string_view host_part, bool bracketed,
+                              std::optional<std::uint16_t> port, BypassDialect dialect) {
+  const bool windows = dialect == BypassDialect::WindowsStyle;
+  // Windows compares a trailing dot as written: the rule would match only names spelled so.
+  if (windows && host_part.ends_with('.') && host_part.find_first_not_of("*.") != npos) {
+    return Refused{};
+  }
+  if (bracketed) {
+    const auto parsed = parse::parse_host(host_part);
+    if (!parsed || is_domain(*parsed)) return Refused{};
+  }
+  if (has_forbidden_host_char(host_part)) return Refused{};
+
+  std::string host(host_part);
+  if (has_non_ascii(host)) {
+    auto ascii = wildcard_to_ascii(host);
+    if (!ascii) return Refused{};
+    host = std::move(*ascii);
+  }
+
+  // An empty label inside the name: no destination could match it.
+  {
+    std::string_view inner = host;
+    if (inner.starts_with("*.")) {
+      inner.remove_prefix(2);
+    } else if (inner.starts_with('.')) {
+      inner.remove_prefix(1);
+    }
+    inner = without_trailing_dot(inner);
+    if (!inner.empty() && has_empty_label(inner)) return Refused{};
+  }
+
+  // A subdomain form needs a name to hang from: an address has no subdomains, and a name
+  // the host parser refuses ('.example.123') names nothing.
+  const bool star_dot = host.starts_with("*.");
+  if (star_dot || host.starts_with('.')) {
+    const std::string_view parent =
+        without_trailing_dot(std::string_view(host).substr(star_dot ? 2 : 1));
+    if (!parent.empty()) {
+      const auto parsed = parse::parse_host(parent);
+      if (parsed ? !is_domain(*parsed) : !is_address_pattern(parent)) return Refused{};
+    }
+  }
+
+  if (star_dot) {
+    const std::string_view tail = without_trailing_dot(std::string_view(host).substr(2));
+    if (tail.empty()) return NoRule{};
+    if (tail.find('*') != npos) return rule(BypassRule::Wildcard{"*." + std::string(tail), port});
+    return rule(BypassRule::Domain{"." + std::string(tail), false, port});
+  }
+
+  const std::string_view h = without_trailing_dot(host);
+  if (h.empty()) return NoRule{};
+  if (const auto addr = parse_ip_standard(h)) return rule(BypassRule::Exact{host_of(*addr), port});
+  if (h.find('*') != npos) {
+    std::string pattern = h.starts_with('.') ? "*" + std::string(h) : std::string(h);
+    return rule(BypassRule::Wildcard{std::move(pattern), port});
+  }
+  if (h.starts_with('.')) {
+    if (h == ".") return NoRule{};
+    return rule(BypassRule::Domain{std::string(h), false, port});
+  }
+  auto parsed = parse::parse_host(h);
+  if (!parsed) return Refused{};
+  if (windows) {
+    // Windows compares "10.1" as text, while a URL parser reads it as 10.0.0.1.
+    if (std::holds_alternative<Ipv4Addr>(parsed->value)) return Refused{};
+    return rule(BypassRule::Exact{std::move(*parsed), port});
+  }
+  if (!is_domain(*parsed)) return rule(BypassRule::Exact{std::move(*parsed), port});
+  return rule(BypassRule::Domain{"." + std::string(h), true, port});
+}
+
+std::string with_port(std::string text, const std::optional<std::uint16_t>& port) {
+  if (port) text += ":" + std::to_string(*port);
+  return text;
+}
+
+struct RuleHash {
+  std::size_t operator()(const BypassRule& r) const { return r.hash(); }
+};
+
+}  // namespace
+
+std::string_view trim_windows_entry(std::string_view piece) {
+  while (!piece.empty() && is_windows_trim_char(piece.front())) piece.remove_prefix(1);
+  while (!piece.empty() && is_windows_trim_char(piece.back())) piece.remove_suffix(1);
+  return piece;
+}
+
+std::string_view trim_entry(std::string_view piece, BypassDialect dialect) {
+  return dialect == BypassDialect::WindowsStyle ? trim_windows_entry(piece)
+                                                : util::trim_unicode_whitespace(piece);
+}
+
+bool has_forbidden_host_char(std::string_view text) {
+  while (!text.empty()) {
+    const util::DecodedChar d = util::decode_utf8(text);
+    text.remove_prefix(d.length);
+    if (!d.valid) continue;
+    const char32_t c = d.code_point;
+    if (c <= 0x1F || (c >= 0x7F && c <= 0x9F)) return true;
+    if (c < 0x80 && std::string_view("#%<>?[\\]^|").find(static_cast<char>(c)) != npos) return true;
+  }
+  return false;
+}
+
+std::optional<std::string> wildcard_to_ascii(std::string_view host) {
+  std::string out;
+  out.reserve(host.size());
+  for (bool first = true;; first = false) {
+    const std::size_t dot = host.find('.');
+    const std::string_view label = host.substr(0, dot);
+    if (!first) out += '.';
+    if (!has_non_ascii(label)) {
+      out += label;
+    } else {
+      // A glob mixed with non-ASCII text in one label has no punycode form.
+      if (label.find('*') != npos) return std::nullopt;
+      // A label alone may not be a valid name (a number, say): under a fixed ASCII last
+      // label it always reads as a domain, and the label's ASCII form is what precedes it.
+      auto parsed = parse::parse_url_host(std::string(label) + ".a");
+      if (!parsed) return std::nullopt;
+      const std::string* domain = parsed->as_domain();
+      if (domain == nullptr || !domain->ends_with(".a")) return std::nullopt;
+      out.append(*domain, 0, domain->size() - 2);
+    }
+    if (dot == npos) return out;
+    host.remove_prefix(dot + 1);
+  }
+}
+
+EntryOutcome parse_entry(std::string_view trimmed, BypassDialect dialect) {
+  if (trimmed.empty()) return NoRule{};
+  const std::string lower = util::ascii_lower(trimmed);
+  if (lower == "<-loopback>") return rule(BypassRule::SubtractImplicit{});
+  if (lower == "<local>") return rule(BypassRule::Local{});
+  if (lower == "*") return rule(BypassRule::All{});
+
+  // Credentials belong to a proxy URL, never to a bypass list.
+  if (lower.find('@') != npos) return Refused{};
+  if (has_unicode_whitespace(lower)) return Refused{};
+  // A bypass entry applies to every scheme, so it cannot name one.
+  if (lower.find("://") != npos) return Refused{};
+  if (dialect == BypassDialect::WindowsStyle) {
+    // Windows reads no network block and no leading '.' as a subdomain rule; either one
+    // there invalidates the whole list, so neither may pass here.
+    if (lower.find('/') != npos) return Refused{};
+    if (lower.starts_with('.') && lower.find_first_not_of('.') != npos) return Refused{};
+  }
+
+  if (auto net = url_ipv4_network(lower)) return rule(BypassRule::Cidr{*net});
+  if (auto net = parse_ip_net(lower)) return rule(BypassRule::Cidr{*net});
+  if (lower.find('/') != npos) return Refused{};
+
+  const auto split = util::split_host_port(lower);
+  if (!split) return Refused{};
+  std::string_view host = split->host;
+  const bool bracketed = host.size() >= 2 && host.front() == '[' && host.back() == ']';
+  if (bracketed) host = host.substr(1, host.size() - 2);
+  return parse_host_entry(host, bracketed, split->port, dialect);
+}
+
+void push_entry(BypassRules& rules, std::string_view trimmed, BypassDialect dialect) {
+  EntryOutcome outcome = parse_entry(trimmed, dialect);
+  if (auto* r = std::get_if<BypassRule>(&outcome)) {
+    rules.patterns.push_back(std::move(*r));
+  } else if (std::holds_alternative<Refused>(outcome)) {
+    rules.rejected.push_back(RejectedValue{RejectedKind::InvalidBypassPattern,
+                                           RejectedSource::bypass_list(), util::redact(trimmed),
+                                           std::nullopt});
+  }
+}
+
+void dedup_rules(std::vector<BypassRule>& rules) {
+  std::unordered_set<BypassRule, RuleHash> seen;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < rules.size(); ++i) {
+    if (std::holds_alternative<BypassRule::SubtractImplicit>(rules[i].value)) {
+      // Which side of a "<-loopback>" a rule stands on decides the match, so it is a wall.
+      seen.clear();
+    } else if (!seen.insert(rules[i]).second) {
+      continue;
+    }
+    if (kept != i) rules[kept] = std::move(rules[i]);
+    ++kept;
+  }
+  rules.resize(kept);
+}
+
+}  // namespace zelvane::bypass
+
+namespace zelvane {
+
+BypassRules BypassRules::parse(std::string_view text, std::string_view separators,
+                               BypassDialect dialect) {
+  BypassRules rules;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = text.find_first_of(separators, start);
+    const std::string_view piece =
+        text.substr(start, end == std::string_view::npos ? end : end - start);
+    bypass::push_entry(rules, bypass::trim_entry(piece, dialect), dialect);
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  bypass::dedup_rules(rules.patterns);
+  const bool no_proxy = dialect == BypassDialect::NoProxyStyle;
+  rules.implicit = no_proxy ? ImplicitBypass::Broad : ImplicitBypass::WinInet;
+  rules.ipv4_mapped_as_ipv4 = no_proxy;
+  rules.strip_trailing_dot = no_proxy;
+  return rules;
+}
+
+std::string BypassRule::to_text() const {
+  return std::visit(
+      [](const auto& r) -> std::string {
+        using T = std::decay_t<decltype(r)>;
+        if constexpr (std::is_same_v<T, All>) {
+          return "*";
+        } else if constexpr (std::is_same_v<T, Cidr>) {
+          return to_string(r.net);
+        } else if constexpr (std::is_same_v<T, Exact>) {
+          return bypass::with_port(url_text(r.host), r.port);
+        } else if constexpr (std::is_same_v<T, Domain>) {
+          std::string text;
+          if (r.suffix.starts_with('.')) {
+            text = r.match_self ? r.suffix.substr(1) : r.suffix;
+          } else {
+            text = r.match_self ? r.suffix : "." + r.suffix;
+          }
+          return bypass::with_port(std::move(text), r.port);
+        } else if constexpr (std::is_same_v<T, Wildcard>) {
+          return bypass::with_port(r.pattern, r.port);
+        } else if constexpr (std::is_same_v<T, Local>) {
+          return "<local>";
+        } else {
+          return "<-loopback>";
+        }
+      },
+      value);
+}
+
+}  // namespace zelvane
