@@ -295,7 +295,9 @@ std::string BypassRule::to_text() const {
         } else if constexpr (std::is_same_v<T, Cidr>) {
           return to_string(r.net);
         } else if constexpr (std::is_same_v<T, Exact>) {
-          return bypass::with_port(url_text(r.host), r.port);
+          // IPv6 in brackets in its RFC 5952 form: the list text a person would write.
+          const auto* v6 = std::get_if<Ipv6Addr>(&r.host.value);
+          return bypass::with_port(v6 ? "[" + to_string(*v6) + "]" : url_text(r.host), r.port);
         } else if constexpr (std::is_same_v<T, Domain>) {
           std::string text;
           if (r.suffix.starts_with('.')) {

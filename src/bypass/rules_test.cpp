@@ -403,7 +403,7 @@ TEST(BypassRuleTextTest, Forms) {
       {R{R::Exact{Host{v6({0, 0, 0, 0, 0, 0, 0, 1})}, 8080}}, "[::1]:8080"},
       {R{R::Exact{Host{v6({0x2001, 0xdb8, 0, 0, 1, 0, 0, 1})}, {}}}, "[2001:db8::1:0:0:1]"},
       // The host as a URL writes it.
-      {R{R::Exact{Host{v6({0, 0, 0, 0, 0, 0xffff, 0x7f00, 1})}, {}}}, "[::ffff:7f00:1]"},
+      {R{R::Exact{Host{v6({0, 0, 0, 0, 0, 0xffff, 0x7f00, 1})}, {}}}, "[::ffff:127.0.0.1]"},
       {R{R::Exact{Host{Ipv4Addr{{10, 0, 0, 1}}}, 80}}, "10.0.0.1:80"},
       {R{R::Exact{Host::domain("intranet"), {}}}, "intranet"},
       {R{R::Exact{Host::domain("intranet"), 0}}, "intranet:0"},
