@@ -1,7 +1,13 @@
-"""The module's main job, as the README shows it."""
+"""The module's main job: read the settings of this machine and show what was read."""
+import json
 import sys
 
 import zelvane
 
-print("python:", sys.version.split()[0], "GIL enabled:", sys._is_gil_enabled())
-print("zelvane registers:", ", ".join(zelvane.__all__))
+snapshot = zelvane.read()
+print(snapshot)
+print()
+print("export:")
+print(json.dumps(snapshot.to_dict(), indent=2))
+print()
+print(snapshot.diagnostics())

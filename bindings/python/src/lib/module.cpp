@@ -5,7 +5,9 @@
 #include <atomic>
 
 #include "errors.hpp"
+#include "diagnostics.hpp"
 #include "finalizing.hpp"
+#include "read.hpp"
 #include "snapshot.hpp"
 
 namespace zelvane::python {
@@ -36,6 +38,8 @@ int add_type(PyObject* module, PyObject* all, const char* name, PyTypeObject* ty
 }
 
 int init_module(PyObject* module) {
+  PyRef module_name(PyModule_GetNameObject(module));
+  if (!module_name) return -1;
   PyRef all(PyList_New(0));
   if (!all) return -1;
   if (PyModule_AddObjectRef(module, "__all__", all.get()) < 0) return -1;
@@ -44,7 +48,12 @@ int init_module(PyObject* module) {
   if (error_type == nullptr) return -1;
   if (add(module, all.get(), "ZelvaneError", Py_NewRef(error_type)) < 0) return -1;
 
+  if (add_type(module, all.get(), "Diagnostics", diagnostics_type()) < 0) return -1;
   if (add_type(module, all.get(), "Snapshot", snapshot_type()) < 0) return -1;
+
+  if (add(module, all.get(), "read", PyCFunction_NewEx(&read_def, module, module_name.get())) < 0) {
+    return -1;
+  }
 
   PyRef hook(PyCFunction_NewEx(&finalizing_def, nullptr, nullptr));
   if (!hook) return -1;

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "debug.hpp"
+#include "diagnostics.hpp"
+#include "export.hpp"
 #include "errors.hpp"
 #include "types.hpp"
 
@@ -30,7 +32,35 @@ PyObject* snapshot_repr(PyObject* self) {
   }
 }
 
+PyObject* snapshot_to_dict(PyObject* self, PyObject*) {
+  try {
+    const auto* snap = reinterpret_cast<SnapshotObject*>(self);
+    return plain_to_py(snapshot_to_value(snap->config, snap->os_readable));
+  } catch (...) {
+    return raise_internal_fault();
+  }
+}
+
+PyObject* snapshot_diagnostics(PyObject* self, PyObject*) {
+  try {
+    const auto* snap = reinterpret_cast<SnapshotObject*>(self);
+    return new_diagnostics(snap->config, snap->os_readable);
+  } catch (...) {
+    return raise_internal_fault();
+  }
+}
+
+PyMethodDef snapshot_methods[] = {
+    {"to_dict", snapshot_to_dict, METH_NOARGS,
+     "to_dict($self)\n--\n\nThe whole configuration as plain dicts and lists, the stub file "
+     "describes the\nshape. A proxy's password, and one in a PAC URL, is in it as the value."},
+    {"diagnostics", snapshot_diagnostics, METH_NOARGS,
+     "diagnostics($self)\n--\n\nWhich sources the snapshot came from."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyType_Slot snapshot_slots[] = {
+    {Py_tp_methods, snapshot_methods},
     {Py_tp_dealloc, reinterpret_cast<void*>(snapshot_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(snapshot_repr)},
     {Py_tp_doc, const_cast<char*>("One reading of the proxy configuration.")},

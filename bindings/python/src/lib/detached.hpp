@@ -1,0 +1,30 @@
+// Blocking work with the calling thread detached from the interpreter.
+#pragma once
+
+#include "py.hpp"
+
+#include <exception>
+#include <optional>
+#include <utility>
+
+namespace zelvane::python {
+
+// Runs f() detached and re-attaches before returning; an exception thrown by f is rethrown
+// only once the thread is attached again, so no entry ever returns detached.
+template <class F>
+auto run_detached(F&& f) -> decltype(f()) {
+  using R = decltype(f());
+  std::optional<R> result;
+  std::exception_ptr failure;
+  Py_BEGIN_ALLOW_THREADS
+  try {
+    result.emplace(f());
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  Py_END_ALLOW_THREADS
+  if (failure) std::rethrow_exception(failure);
+  return std::move(*result);
+}
+
+}  // namespace zelvane::python

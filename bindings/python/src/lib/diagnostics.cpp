@@ -1,0 +1,141 @@
+#include "diagnostics.hpp"
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "errors.hpp"
+#include "export.hpp"
+#include "siphash.hpp"
+#include "types.hpp"
+
+namespace zelvane::python {
+namespace {
+
+struct DiagnosticsObject {
+  PyObject_HEAD
+  bool os_readable;
+  std::vector<std::string> sources;
+  std::vector<std::string> fallbacks;
+  std::vector<std::string> rejected;
+};
+
+DiagnosticsObject* self_of(PyObject* o) { return reinterpret_cast<DiagnosticsObject*>(o); }
+
+void diagnostics_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  auto* d = self_of(self);
+  d->sources.~vector();
+  d->fallbacks.~vector();
+  d->rejected.~vector();
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyObject* get_os_readable(PyObject* self, void*) { return PyBool_FromLong(self_of(self)->os_readable); }
+
+template <std::vector<std::string> DiagnosticsObject::*Field>
+PyObject* get_list(PyObject* self, void*) {
+  try {
+    return plain_to_py(strings_to_values(self_of(self)->*Field));
+  } catch (...) {
+    return raise_internal_fault();
+  }
+}
+
+PyGetSetDef diagnostics_getset[] = {
+    {"os_readable", get_os_readable, nullptr, "Whether the OS had proxy settings to read.", nullptr},
+    {"sources", get_list<&DiagnosticsObject::sources>, nullptr,
+     "The sources that produced a configuration, highest precedence first.", nullptr},
+    {"fallbacks", get_list<&DiagnosticsObject::fallbacks>, nullptr,
+     "Sources that could not be read and were left out.", nullptr},
+    {"rejected", get_list<&DiagnosticsObject::rejected>, nullptr,
+     "Values the sources held but the snapshot dropped (settings that silently stopped\n"
+     "applying), each as `\"<kind> from <source>: <value>\"`, credentials masked.",
+     nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyObject* diagnostics_richcompare(PyObject* a, PyObject* b, int op) {
+  PyTypeObject* type = diagnostics_type();
+  if (type == nullptr) return nullptr;
+  if ((op != Py_EQ && op != Py_NE) || !PyObject_TypeCheck(a, type) || !PyObject_TypeCheck(b, type)) {
+    Py_RETURN_NOTIMPLEMENTED;
+  }
+  const auto* x = self_of(a);
+  const auto* y = self_of(b);
+  bool equal = x->os_readable == y->os_readable && x->sources == y->sources &&
+               x->fallbacks == y->fallbacks && x->rejected == y->rejected;
+  return PyBool_FromLong(op == Py_EQ ? equal : !equal);
+}
+
+Py_hash_t diagnostics_hash(PyObject* self) {
+  const auto* d = self_of(self);
+  SipHash13 h;
+  h.write_u8(d->os_readable ? 1 : 0);
+  h.write_str_list(d->sources);
+  h.write_str_list(d->fallbacks);
+  h.write_str_list(d->rejected);
+  return static_cast<Py_hash_t>(to_py_hash(h.finish()));
+}
+
+PyObject* diagnostics_repr(PyObject* self) {
+  try {
+    const auto* d = self_of(self);
+    auto sources = repr_str_list(d->sources);
+    if (!sources) return nullptr;
+    auto fallbacks = repr_str_list(d->fallbacks);
+    if (!fallbacks) return nullptr;
+    auto rejected = repr_str_list(d->rejected);
+    if (!rejected) return nullptr;
+    std::string text = "Diagnostics(os_readable=";
+    text += d->os_readable ? "True" : "False";
+    text += ", sources=" + *sources + ", fallbacks=" + *fallbacks + ", rejected=" + *rejected + ")";
+    return py_str(text).release();
+  } catch (...) {
+    return raise_internal_fault();
+  }
+}
+
+PyType_Slot diagnostics_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(diagnostics_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(diagnostics_repr)},
+    {Py_tp_hash, reinterpret_cast<void*>(diagnostics_hash)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(diagnostics_richcompare)},
+    {Py_tp_getset, diagnostics_getset},
+    {Py_tp_doc, const_cast<char*>(
+                    "Where a snapshot's answer came from, without the proxy addresses or credentials.")},
+    {0, nullptr},
+};
+
+PyType_Spec diagnostics_spec = {
+    "zelvane.Diagnostics",
+    sizeof(DiagnosticsObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
+    diagnostics_slots,
+};
+
+TypeCell diagnostics_cell;
+
+}  // namespace
+
+PyTypeObject* diagnostics_type() { return once_type(diagnostics_cell, diagnostics_spec); }
+
+PyObject* new_diagnostics(const ProxyConfig& config, bool os_readable) {
+  // Everything is computed before the object exists, so a failure leaves nothing half-made.
+  auto sources = source_names(config.sources);
+  auto fallbacks = fallback_names(config.fallbacks);
+  auto rejected = collect_rejected(config);
+  PyTypeObject* type = diagnostics_type();
+  if (type == nullptr) return nullptr;
+  auto* self = alloc_instance<DiagnosticsObject>(type);
+  if (self == nullptr) return nullptr;
+  self->os_readable = os_readable;
+  new (&self->sources) std::vector<std::string>(std::move(sources));
+  new (&self->fallbacks) std::vector<std::string>(std::move(fallbacks));
+  new (&self->rejected) std::vector<std::string>(std::move(rejected));
+  return reinterpret_cast<PyObject*>(self);
+}
+
+}  // namespace zelvane::python

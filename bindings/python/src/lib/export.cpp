@@ -1,0 +1,236 @@
+#include "export.hpp"
+
+#include "debug.hpp"
+
+namespace zelvane::python {
+namespace {
+
+PlainValue str(std::string_view text) { return {std::string(text)}; }
+PlainValue none() { return {std::monostate{}}; }
+
+PlainValue endpoint_to_value(const ProxyEndpoint& e) {
+  PlainDict d;
+  d.emplace_back("kind", str("use"));
+  d.emplace_back("scheme", e.scheme_hint ? str(scheme_text(*e.scheme_hint)) : none());
+  d.emplace_back("host", str(url_text(e.host)));
+  d.emplace_back("port", PlainValue{std::int64_t{e.port}});
+  d.emplace_back("username", e.auth ? str(e.auth->username) : none());
+  d.emplace_back("password", e.auth && e.auth->password.is_present() ? str(e.auth->password.text)
+                                                                      : none());
+  d.emplace_back("password_state", e.auth ? str(name(e.auth->password.kind)) : none());
+  return {std::move(d)};
+}
+
+PlainValue bypass_to_value(const BypassRules& rules) {
+  PlainDict d;
+  d.emplace_back("patterns", patterns_to_values(rules));
+  d.emplace_back("implicit", str(name(rules.implicit)));
+  d.emplace_back("exclude_simple_hostnames", PlainValue{rules.exclude_simple_hostnames});
+  d.emplace_back("reversed_exceptions", PlainValue{rules.reversed_exceptions});
+  d.emplace_back("require_explicit_port", PlainValue{rules.require_explicit_port});
+  d.emplace_back("ipv4_mapped_as_ipv4", PlainValue{rules.ipv4_mapped_as_ipv4});
+  d.emplace_back("strip_trailing_dot", PlainValue{rules.strip_trailing_dot});
+  d.emplace_back("rejected", rejected_to_values(rules.rejected));
+  return {std::move(d)};
+}
+
+// The refused values of one mode, in the order the export and Diagnostics list them.
+template <class F>
+void each_rejected(const ProxyMode& mode, F&& f) {
+  if (const auto* m = mode.get_if<ProxyMode::Manual>()) {
+    for (const auto& r : m->rejected) f(r);
+    for (const auto& r : m->bypass.rejected) f(r);
+  } else if (const auto* p = mode.get_if<ProxyMode::Pac>()) {
+    for (const auto& r : p->rejected) f(r);
+  } else if (const auto* i = mode.get_if<ProxyMode::PacInline>()) {
+    for (const auto& r : i->rejected) f(r);
+  }
+}
+
+}  // namespace
+
+std::string rejected_text(const RejectedValue& value) {
+  std::string text(name(value.kind));
+  text += " from ";
+  debug_fmt(text, value.source);
+  text += ": ";
+  text += value.redacted_input;
+  return text;
+}
+
+std::vector<std::string> collect_rejected(const ProxyConfig& config) {
+  std::vector<const RejectedValue*> kept;
+  auto keep = [&](const RejectedValue& r) {
+    for (const auto* k : kept) {
+      if (*k == r) return;
+    }
+    kept.push_back(&r);
+  };
+  each_rejected(config.effective, keep);
+  for (const auto& s : config.sources) each_rejected(s.mode, keep);
+  std::vector<std::string> texts;
+  texts.reserve(kept.size());
+  for (const auto* k : kept) texts.push_back(rejected_text(*k));
+  return texts;
+}
+
+std::vector<std::string> source_names(const std::vector<SourceEntry>& sources) {
+  std::vector<std::string> out;
+  for (const auto& s : sources) out.emplace_back(name(s.kind));
+  return out;
+}
+
+std::vector<std::string> fallback_names(const std::vector<SourceKind>& fallbacks) {
+  std::vector<std::string> out;
+  for (auto k : fallbacks) out.emplace_back(name(k));
+  return out;
+}
+
+PlainValue strings_to_values(const std::vector<std::string>& texts) {
+  PlainList list;
+  list.reserve(texts.size());
+  for (const auto& t : texts) list.push_back(str(t));
+  return {std::move(list)};
+}
+
+PlainValue rejected_to_values(const std::vector<RejectedValue>& rejected) {
+  PlainList list;
+  for (const auto& r : rejected) list.push_back(str(rejected_text(r)));
+  return {std::move(list)};
+}
+
+PlainValue patterns_to_values(const BypassRules& rules) {
+  PlainList list;
+  for (const auto& p : rules.patterns) list.push_back(str(p.to_text()));
+  return {std::move(list)};
+}
+
+PlainValue fallbacks_to_values(const std::vector<SourceKind>& fallbacks) {
+  return strings_to_values(fallback_names(fallbacks));
+}
+
+std::optional<std::pair<std::string, PlainValue>> proxy_entry_to_value(const PerScheme& per_scheme,
+                                                                      SchemeSlot slot) {
+  auto it = per_scheme.find(slot);
+  if (it == per_scheme.end()) return std::nullopt;
+  PlainValue entry = std::visit(
+      [](const auto& e) -> PlainValue {
+        using T = std::decay_t<decltype(e)>;
+        if constexpr (std::is_same_v<T, SchemeEntry::Use>) {
+          return endpoint_to_value(e.endpoint);
+        } else if constexpr (std::is_same_v<T, SchemeEntry::Disabled>) {
+          return {PlainDict{{"kind", str("disabled")}}};
+        } else {
+          return {PlainDict{{"kind", str("unusable")}, {"rejected", str(rejected_text(e.rejected))}}};
+        }
+      },
+      it->second.value);
+  return std::pair{std::string(slot_text(slot)), std::move(entry)};
+}
+
+PlainValue proxies_to_value(const PerScheme& per_scheme) {
+  PlainDict d;
+  for (SchemeSlot slot : kAllSlots) {
+    if (auto entry = proxy_entry_to_value(per_scheme, slot)) d.push_back(std::move(*entry));
+  }
+  return {std::move(d)};
+}
+
+PlainValue mode_to_value(const ProxyMode& mode) {
+  return std::visit(
+      [](const auto& m) -> PlainValue {
+        using T = std::decay_t<decltype(m)>;
+        PlainDict d;
+        if constexpr (std::is_same_v<T, ProxyMode::Direct>) {
+          d.emplace_back("kind", str("direct"));
+        } else if constexpr (std::is_same_v<T, ProxyMode::Manual>) {
+          d.emplace_back("kind", str("manual"));
+          d.emplace_back("proxies", proxies_to_value(m.per_scheme));
+          d.emplace_back("bypass", bypass_to_value(m.bypass));
+          d.emplace_back("rejected", rejected_to_values(m.rejected));
+        } else if constexpr (std::is_same_v<T, ProxyMode::Pac>) {
+          d.emplace_back("kind", str("pac"));
+          d.emplace_back("url", str(m.url.href()));
+          d.emplace_back("rejected", rejected_to_values(m.rejected));
+        } else if constexpr (std::is_same_v<T, ProxyMode::PacInline>) {
+          d.emplace_back("kind", str("pac-inline"));
+          d.emplace_back("script", str(m.script));
+          d.emplace_back("rejected", rejected_to_values(m.rejected));
+        } else {
+          d.emplace_back("kind", str("wpad"));
+        }
+        return {std::move(d)};
+      },
+      mode.value);
+}
+
+PlainValue sources_to_value(const std::vector<SourceEntry>& sources) {
+  PlainList list;
+  for (const auto& s : sources) {
+    list.push_back({PlainDict{{"source", str(name(s.kind))}, {"mode", mode_to_value(s.mode)}}});
+  }
+  return {std::move(list)};
+}
+
+PlainValue snapshot_to_value(const ProxyConfig& config, bool os_readable) {
+  PlainDict d;
+  d.emplace_back("mode", mode_to_value(config.effective));
+  d.emplace_back("sources", sources_to_value(config.sources));
+  d.emplace_back("fallbacks", fallbacks_to_values(config.fallbacks));
+  d.emplace_back("rejected", strings_to_values(collect_rejected(config)));
+  d.emplace_back("os_readable", PlainValue{os_readable});
+  return {std::move(d)};
+}
+
+PyObject* plain_to_py(const PlainValue& value) {
+  return std::visit(
+      [](const auto& v) -> PyObject* {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, std::monostate>) {
+          Py_RETURN_NONE;
+        } else if constexpr (std::is_same_v<T, bool>) {
+          return PyBool_FromLong(v);
+        } else if constexpr (std::is_same_v<T, std::int64_t>) {
+          return PyLong_FromLongLong(v);
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          return py_str(v).release();
+        } else if constexpr (std::is_same_v<T, PlainList>) {
+          std::vector<PyRef> items;
+          items.reserve(v.size());
+          for (const auto& item : v) {
+            items.emplace_back(plain_to_py(item));
+            if (!items.back()) return nullptr;
+          }
+          PyRef list(PyList_New(static_cast<Py_ssize_t>(items.size())));
+          if (!list) return nullptr;
+          for (std::size_t i = 0; i < items.size(); ++i) {
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), items[i].release());
+          }
+          return list.release();
+        } else {
+          PyRef dict(PyDict_New());
+          if (!dict) return nullptr;
+          for (const auto& [key, item] : v) {
+            PyRef py_item(plain_to_py(item));
+            if (!py_item) return nullptr;
+            PyRef py_key = py_str(key);
+            if (!py_key || PyDict_SetItem(dict.get(), py_key.get(), py_item.get()) < 0) return nullptr;
+          }
+          return dict.release();
+        }
+      },
+      value.value);
+}
+
+std::optional<std::string> repr_str_list(const std::vector<std::string>& texts) {
+  PyRef list(plain_to_py(strings_to_values(texts)));
+  if (!list) return std::nullopt;
+  PyRef repr(PyObject_Repr(list.get()));
+  if (!repr) return std::nullopt;
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(repr.get(), &size);
+  if (utf8 == nullptr) return std::nullopt;
+  return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+}  // namespace zelvane::python
