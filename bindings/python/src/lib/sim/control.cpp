@@ -1,0 +1,327 @@
+// _zelvane_sim: the test-only control module of the sim build. It lives in the same library as
+// zelvane, so it drives the very simulated Windows that zelvane.read() reads.
+#include "py.hpp"
+
+#include <string>
+#include <vector>
+
+#include "errors.hpp"
+#include "sys/win/sim/sim.hpp"
+
+namespace zelvane::python::sim_control {
+namespace {
+
+namespace sim = sys::win::sim;
+
+sim::Control control() { return sim::default_windows().control(); }
+
+bool text_of(PyObject* o, std::string& out) {
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(o, &size);
+  if (utf8 == nullptr) return false;
+  out.assign(utf8, static_cast<std::size_t>(size));
+  return true;
+}
+
+// str -> UTF-16, surrogates kept as they are (tests store lone ones on purpose).
+bool wide_of(PyObject* o, std::u16string& out) {
+  PyRef bytes(PyUnicode_AsEncodedString(o, "utf-16-le", "surrogatepass"));
+  if (!bytes) return false;
+  const char* data = PyBytes_AS_STRING(bytes.get());
+  const Py_ssize_t n = PyBytes_GET_SIZE(bytes.get());
+  out.clear();
+  for (Py_ssize_t i = 0; i + 1 < n; i += 2) {
+    out += static_cast<char16_t>(static_cast<unsigned char>(data[i]) |
+                                 (static_cast<unsigned char>(data[i + 1]) << 8));
+  }
+  return true;
+}
+
+bool optional_wide(PyObject* o, std::optional<std::u16string>& out) {
+  if (o == Py_None) {
+    out.reset();
+    return true;
+  }
+  std::u16string w;
+  if (!wide_of(o, w)) return false;
+  out = std::move(w);
+  return true;
+}
+
+bool root_of(const char* text, sim::Root& root) {
+  std::string_view r(text);
+  if (r == "HKLM") {
+    root = sim::Root::LocalMachine;
+  } else if (r == "HKCU") {
+    root = sim::Root::CurrentUser;
+  } else {
+    PyErr_Format(PyExc_ValueError, "root must be \"HKLM\" or \"HKCU\", not \"%s\"", text);
+    return false;
+  }
+  return true;
+}
+
+template <class F>
+PyObject* guarded(F&& f) {
+  try {
+    return f();
+  } catch (...) {
+    return raise_internal_fault();
+  }
+}
+
+PyObject* reset(PyObject*, PyObject*) {
+  return guarded([] {
+    control().reset();
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* create_key(PyObject*, PyObject* args) {
+  const char* root_text;
+  const char* path;
+  if (!PyArg_ParseTuple(args, "ss:create_key", &root_text, &path)) return nullptr;
+  sim::Root root;
+  if (!root_of(root_text, root)) return nullptr;
+  return guarded([&] {
+    control().create_key(root, path);
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* set_dword(PyObject*, PyObject* args) {
+  const char* root_text;
+  const char* path;
+  const char* name;
+  unsigned long value;
+  if (!PyArg_ParseTuple(args, "sssk:set_dword", &root_text, &path, &name, &value)) return nullptr;
+  sim::Root root;
+  if (!root_of(root_text, root)) return nullptr;
+  return guarded([&] {
+    control().set_dword(root, path, name, static_cast<std::uint32_t>(value));
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* set_string(PyObject*, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"root", "path", "name", "text", "type", nullptr};
+  const char* root_text;
+  const char* path;
+  const char* name;
+  PyObject* text;
+  unsigned int type = sys::win::kRegSz;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "sssU|I:set_string", const_cast<char**>(keywords),
+                                   &root_text, &path, &name, &text, &type)) {
+    return nullptr;
+  }
+  sim::Root root;
+  std::u16string wide;
+  if (!root_of(root_text, root) || !wide_of(text, wide)) return nullptr;
+  return guarded([&] {
+    control().set_string(root, path, name, wide, type);
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* set_value(PyObject*, PyObject* args) {
+  const char* root_text;
+  const char* path;
+  const char* name;
+  unsigned int type;
+  Py_buffer data;
+  if (!PyArg_ParseTuple(args, "sssIy*:set_value", &root_text, &path, &name, &type, &data)) {
+    return nullptr;
+  }
+  std::vector<std::uint8_t> bytes(static_cast<const std::uint8_t*>(data.buf),
+                                  static_cast<const std::uint8_t*>(data.buf) + data.len);
+  PyBuffer_Release(&data);
+  sim::Root root;
+  if (!root_of(root_text, root)) return nullptr;
+  return guarded([&] {
+    control().set_value(root, path, name, type, std::move(bytes));
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* delete_value(PyObject*, PyObject* args) {
+  const char* root_text;
+  const char* path;
+  const char* name;
+  if (!PyArg_ParseTuple(args, "sss:delete_value", &root_text, &path, &name)) return nullptr;
+  sim::Root root;
+  if (!root_of(root_text, root)) return nullptr;
+  return guarded([&] { return PyBool_FromLong(control().delete_value(root, path, name)); });
+}
+
+PyObject* delete_key(PyObject*, PyObject* args) {
+  const char* root_text;
+  const char* path;
+  if (!PyArg_ParseTuple(args, "ss:delete_key", &root_text, &path)) return nullptr;
+  sim::Root root;
+  if (!root_of(root_text, root)) return nullptr;
+  return guarded([&] { return PyBool_FromLong(control().delete_key(root, path)); });
+}
+
+PyObject* set_ie_config(PyObject*, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"auto_detect", "auto_config_url", "proxy", "proxy_bypass", nullptr};
+  int auto_detect = 0;
+  PyObject* url = Py_None;
+  PyObject* proxy = Py_None;
+  PyObject* bypass = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|$pOOO:set_ie_config", const_cast<char**>(keywords),
+                                   &auto_detect, &url, &proxy, &bypass)) {
+    return nullptr;
+  }
+  sys::win::IeProxyConfig config;
+  config.auto_detect = auto_detect != 0;
+  if (!optional_wide(url, config.auto_config_url) || !optional_wide(proxy, config.proxy) ||
+      !optional_wide(bypass, config.proxy_bypass)) {
+    return nullptr;
+  }
+  return guarded([&] {
+    control().set_ie_config(std::move(config));
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* set_default_proxy(PyObject*, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"access_type", "proxy", "proxy_bypass", nullptr};
+  unsigned int access = 0;
+  PyObject* proxy = Py_None;
+  PyObject* bypass = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "I|OO:set_default_proxy", const_cast<char**>(keywords),
+                                   &access, &proxy, &bypass)) {
+    return nullptr;
+  }
+  sys::win::ProxyInfo info;
+  info.access_type = access;
+  if (!optional_wide(proxy, info.proxy) || !optional_wide(bypass, info.proxy_bypass)) return nullptr;
+  return guarded([&] {
+    control().set_default_proxy(std::move(info));
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* fail_ie_config(PyObject*, PyObject* args) {
+  unsigned long code;
+  if (!PyArg_ParseTuple(args, "k:fail_ie_config", &code)) return nullptr;
+  return guarded([&] {
+    control().fail_ie_config(static_cast<std::uint32_t>(code));
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* fail_default_proxy(PyObject*, PyObject* args) {
+  unsigned long code;
+  if (!PyArg_ParseTuple(args, "k:fail_default_proxy", &code)) return nullptr;
+  return guarded([&] {
+    control().fail_default_proxy(static_cast<std::uint32_t>(code));
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* fail_next(PyObject*, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"op", "status", "key", "value", "nth", nullptr};
+  const char* op_text;
+  unsigned long status;
+  const char* key = "";
+  PyObject* value = Py_None;
+  unsigned int nth = 1;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "sk|$sOI:fail_next", const_cast<char**>(keywords),
+                                   &op_text, &status, &key, &value, &nth)) {
+    return nullptr;
+  }
+  auto op = sim::op_from_name(op_text);
+  if (!op) {
+    PyErr_Format(PyExc_ValueError, "unknown operation %s", op_text);
+    return nullptr;
+  }
+  sim::Fault fault{*op, key, std::nullopt, static_cast<std::uint32_t>(status), nth};
+  if (value != Py_None) {
+    std::string v;
+    if (!PyUnicode_Check(value) || !text_of(value, v)) {
+      if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "value must be str or None");
+      return nullptr;
+    }
+    fault.value = std::move(v);
+  }
+  return guarded([&] {
+    control().fail_next(std::move(fault));
+    Py_RETURN_NONE;
+  });
+}
+
+// The calls made, as (operation, key, value, status, injected) tuples.
+PyObject* log(PyObject*, PyObject*) {
+  return guarded([]() -> PyObject* {
+    auto calls = control().log();
+    PyRef list(PyList_New(0));
+    if (!list) return nullptr;
+    for (const auto& c : calls) {
+      PyRef item(Py_BuildValue("(s#s#NkN)", sim::op_name(c.op).data(),
+                               static_cast<Py_ssize_t>(sim::op_name(c.op).size()), c.key.data(),
+                               static_cast<Py_ssize_t>(c.key.size()),
+                               c.value ? PyUnicode_FromStringAndSize(c.value->data(),
+                                                                     static_cast<Py_ssize_t>(c.value->size()))
+                                       : Py_NewRef(Py_None),
+                               static_cast<unsigned long>(c.status), PyBool_FromLong(c.injected)));
+      if (!item || PyList_Append(list.get(), item.get()) < 0) return nullptr;
+    }
+    return list.release();
+  });
+}
+
+PyObject* live_keys(PyObject*, PyObject*) {
+  return guarded([] { return PyLong_FromSize_t(control().live_keys()); });
+}
+
+PyObject* live_handles(PyObject*, PyObject*) {
+  return guarded([] { return PyLong_FromSize_t(control().live_handles()); });
+}
+
+template <class F>
+constexpr PyCFunction fn(F f) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+}
+
+PyMethodDef methods[] = {
+    {"reset", reset, METH_NOARGS, "An empty registry and WinHTTP's first answers."},
+    {"create_key", create_key, METH_VARARGS, "create_key(root, path)"},
+    {"set_dword", set_dword, METH_VARARGS, "set_dword(root, path, name, value)"},
+    {"set_string", fn(set_string), METH_VARARGS | METH_KEYWORDS,
+     "set_string(root, path, name, text, type=REG_SZ): UTF-16LE with its NUL."},
+    {"set_value", set_value, METH_VARARGS, "set_value(root, path, name, type, data): raw bytes."},
+    {"delete_value", delete_value, METH_VARARGS, "delete_value(root, path, name)"},
+    {"delete_key", delete_key, METH_VARARGS, "delete_key(root, path)"},
+    {"set_ie_config", fn(set_ie_config), METH_VARARGS | METH_KEYWORDS,
+     "set_ie_config(*, auto_detect=False, auto_config_url=None, proxy=None, proxy_bypass=None)"},
+    {"fail_ie_config", fail_ie_config, METH_VARARGS, "fail_ie_config(last_error)"},
+    {"set_default_proxy", fn(set_default_proxy), METH_VARARGS | METH_KEYWORDS,
+     "set_default_proxy(access_type, proxy=None, proxy_bypass=None)"},
+    {"fail_default_proxy", fail_default_proxy, METH_VARARGS, "fail_default_proxy(last_error)"},
+    {"fail_next", fn(fail_next), METH_VARARGS | METH_KEYWORDS,
+     "fail_next(op, status, *, key='', value=None, nth=1)"},
+    {"log", log, METH_NOARGS, "The calls made: (op, key, value, status, injected)."},
+    {"live_keys", live_keys, METH_NOARGS, "Registry keys open now."},
+    {"live_handles", live_handles, METH_NOARGS, "Kernel handles open now."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef_Slot slots[] = {
+#ifdef Py_mod_gil
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "_zelvane_sim", "The simulated Windows of the sim build; tests only.", 0,
+    methods, slots, nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+}  // namespace zelvane::python::sim_control
+
+PyMODINIT_FUNC PyInit__zelvane_sim() {
+  return PyModuleDef_Init(&zelvane::python::sim_control::module_def);
+}
