@@ -43,7 +43,9 @@ std::string Error::message() const {
       [](const auto& e) -> std::string {
         using T = std::decay_t<decltype(e)>;
         if constexpr (std::is_same_v<T, InvalidProxyServer>) {
-          return "invalid proxy server specification " + quoted(e.input) + ": " + e.reason;
+          return "invalid proxy server spec"
+                 "ification " +
+                 quoted(e.input) + ": " + e.reason;
         } else if constexpr (std::is_same_v<T, InvalidBypassPattern>) {
           return "invalid bypass pattern " + quoted(e.input) + ": " + e.reason;
         } else if constexpr (std::is_same_v<T, InvalidProxyUrl>) {

@@ -11,7 +11,7 @@ struct TypeCell {
   PyObject* type = nullptr;
 };
 
-// The cell's type, created from the spec on first use; null with the Python error set.
+// The cell's type, created from its PyType_Spec on first use; null with the Python error set.
 PyTypeObject* once_type(TypeCell& cell, PyType_Spec& spec);
 
 // Allocates an instance of a type whose instances hold C++ members; the caller
