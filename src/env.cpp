@@ -167,6 +167,12 @@ ProxyConfig ProxyConfig::merge_env(ProxyConfig config, const EnvLayer& layer,
     first = config.effective.is<ProxyMode::Direct>() && only_env;
   }
   ProxyMode mode = layer.to_mode();
+  if (!has_settings && layer.rejected.empty()) {
+    // Only refused no_proxy entries: the layer's own mode is Direct, which carries no refused
+    // values, and the source would then be listed without the reason it is listed for. The
+    // bypass list rides along in an empty manual mode; the source never becomes effective.
+    mode = ProxyMode{ProxyMode::Manual{{}, layer.bypass, {}}};
+  }
   if (first) {
     config.effective = mode;
     config.sources.insert(config.sources.begin(), SourceEntry{SourceKind::Env, std::move(mode)});

@@ -207,8 +207,9 @@ TEST(EnvPrecedenceTest, Placement) {
       {"refused values only are appended, never effective", system_reading(wpad),
        {{"http_proxy", "[::1"}}, Precedence::BeforeSystem,
        {SourceKind::Registry, SourceKind::WinHttpDefault, SourceKind::Env}, false},
-      {"refused no_proxy entries only are appended", ProxyConfig::empty(), {{"no_proxy", "a b"}},
-       Precedence::BeforeSystem, {SourceKind::Env}, false},
+      {"refused no_proxy entries only are appended", system_reading(wpad), {{"no_proxy", "a b"}},
+       Precedence::BeforeSystem, {SourceKind::Registry, SourceKind::WinHttpDefault, SourceKind::Env},
+       false},
   };
   for (const auto& c : cases) {
     EnvLayer layer = layer_of(c.vars);
@@ -221,12 +222,19 @@ TEST(EnvPrecedenceTest, Placement) {
   }
 }
 
+// A valid no_proxy entry alone would make Direct effective; refused ones do not, so the source
+// is listed only for them and must keep them.
 TEST(EnvPrecedenceTest, RefusedNoProxyEntriesStayVisibleInTheEnvSource) {
-  ProxyConfig merged =
-      ProxyConfig::merge_env(ProxyConfig::empty(), layer_of({{"no_proxy", "a b"}}),
-                             Precedence::BeforeSystem);
-  ASSERT_EQ(merged.sources.size(), 1u);
-  EXPECT_TRUE(merged.effective.is<ProxyMode::Direct>());
+  EnvLayer only_refused = layer_of({{"no_proxy", "a b,c@d"}});
+  ProxyConfig merged = ProxyConfig::merge_env(system_reading({ProxyMode::WpadAutoDetect{}}),
+                                              only_refused, Precedence::BeforeSystem);
+  ASSERT_EQ(merged.sources.size(), 3u);
+  EXPECT_TRUE(merged.effective.is<ProxyMode::WpadAutoDetect>());
+  const auto* manual = merged.sources.back().mode.get_if<ProxyMode::Manual>();
+  ASSERT_NE(manual, nullptr);
+  EXPECT_TRUE(manual->per_scheme.empty());
+  EXPECT_EQ(manual->bypass.rejected, only_refused.bypass.rejected);
+  EXPECT_TRUE(manual->rejected.empty());
 }
 
 TEST(EnvPrecedenceTest, EarlierEnvironmentTimeWins) {

@@ -197,3 +197,10 @@ def test_read_from_many_threads():
     for t in threads:
         t.join()
     assert errors == []
+
+
+def test_refused_no_proxy_entries_alone_are_reported():
+    d = zelvane.read(env={"no_proxy": "a b,c@d"}).diagnostics()
+    assert "Env" in d.sources
+    assert d.rejected == ["InvalidBypassPattern from BypassList: a b",
+                          "InvalidBypassPattern from BypassList: c@d"]
