@@ -28,23 +28,6 @@ constexpr std::array<ProxyVariable, 4> kProxyVariables = {{
     {"all_proxy", SchemeSlot::All},
 }};
 
-bool equals_ignore_ascii_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-std::string ascii_upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  }
-  return out;
-}
-
 // In a CGI environment a client can set HTTP_PROXY through a "Proxy:" request header, so no
 // variable of that name may be trusted (httpoxy).
 std::optional<Error> cgi_guard(const EnvVars& vars) {
@@ -127,14 +110,14 @@ Result<EnvLayer> read_env_map(const EnvVars& vars) { return read_vars(vars); }
 const EnvVars::value_type* find_ignore_case(const EnvVars& vars, std::string_view name) {
   // The map is ordered by bytes, so the first match is the smallest name.
   for (const auto& entry : vars) {
-    if (equals_ignore_ascii_case(entry.first, name)) return &entry;
+    if (util::equals_ignore_ascii_case(entry.first, name)) return &entry;
   }
   return nullptr;
 }
 
 std::optional<std::string_view> lookup(const EnvVars& vars, std::string_view name) {
   if (auto it = vars.find(std::string(name)); it != vars.end()) return it->second;
-  if (auto it = vars.find(ascii_upper(name)); it != vars.end()) return it->second;
+  if (auto it = vars.find(util::ascii_upper(name)); it != vars.end()) return it->second;
   if (const auto* entry = find_ignore_case(vars, name)) return entry->second;
   return std::nullopt;
 }

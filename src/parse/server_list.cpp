@@ -88,14 +88,6 @@ std::size_t next_hash_key() {
   return key += 0x9e3779b97f4a7c15ull;
 }
 
-std::string ascii_upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  }
-  return out;
-}
-
 // One PAC answer item: a step, or nothing when the item is skipped.
 std::optional<RouteStep> pac_item(std::string_view item) {
   std::string_view tokens[2];
@@ -110,7 +102,7 @@ std::optional<RouteStep> pac_item(std::string_view item) {
     i = end;
   }
   if (count == 0) return std::nullopt;
-  std::string keyword = ascii_upper(tokens[0]);
+  std::string keyword = util::ascii_upper(tokens[0]);
   for (const auto& k : kPacKeywords) {
     if (keyword != k.name) continue;
     if (k.step == 0) {

@@ -65,7 +65,9 @@ std::size_t count_chars(std::string_view text);
 // Unicode White_Space at both ends, and the test for one code point.
 bool is_unicode_whitespace(char32_t c);
 std::string_view trim_unicode_whitespace(std::string_view text);
-// ASCII letters lower-cased.
+// ASCII letters lower-cased, upper-cased, or compared regardless of case.
 std::string ascii_lower(std::string_view text);
+std::string ascii_upper(std::string_view text);
+bool equals_ignore_ascii_case(std::string_view a, std::string_view b);
 
 }  // namespace zelvane::util

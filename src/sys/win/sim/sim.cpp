@@ -11,6 +11,7 @@
 
 #include "sys/win/registry.hpp"
 #include "sys/win/win32util.hpp"
+#include "util/text.hpp"
 
 namespace zelvane::sys::win::sim {
 
@@ -39,11 +40,7 @@ std::u16string folded(std::u16string_view text) {
   return out;
 }
 
-bool same_text(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return fold(static_cast<unsigned char>(x)) == fold(static_cast<unsigned char>(y));
-         });
-}
+bool same_text(std::string_view a, std::string_view b) { return util::equals_ignore_ascii_case(a, b); }
 
 struct Value {
   std::uint32_t type = kRegNone;
