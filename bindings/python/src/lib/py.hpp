@@ -39,8 +39,10 @@ class PyRef {
   PyObject* p_ = nullptr;
 };
 
+// Texts of the model are UTF-8; one that is not (a script's answer, say) still becomes a str,
+// each invalid sequence as U+FFFD, rather than failing the call that shows it.
 inline PyRef py_str(std::string_view text) {
-  return PyRef(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+  return PyRef(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
 }
 
 }  // namespace zelvane::python

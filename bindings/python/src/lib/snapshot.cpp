@@ -26,7 +26,7 @@ PyObject* snapshot_repr(PyObject* self) {
     text += snap->os_readable ? "True " : "False ";
     debug_fmt(text, snap->config);
     text += '>';
-    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+    return py_str(text).release();
   } catch (...) {
     return raise_internal_fault();
   }

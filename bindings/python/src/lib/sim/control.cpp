@@ -132,15 +132,15 @@ PyObject* set_value(PyObject*, PyObject* args) {
   if (!PyArg_ParseTuple(args, "sssIy*:set_value", &root_text, &path, &name, &type, &data)) {
     return nullptr;
   }
-  std::vector<std::uint8_t> bytes(static_cast<const std::uint8_t*>(data.buf),
-                                  static_cast<const std::uint8_t*>(data.buf) + data.len);
-  PyBuffer_Release(&data);
   sim::Root root;
-  if (!root_of(root_text, root)) return nullptr;
-  return guarded([&] {
-    control().set_value(root, path, name, type, std::move(bytes));
+  PyObject* result = root_of(root_text, root) ? guarded([&] {
+    const auto* bytes = static_cast<const std::uint8_t*>(data.buf);
+    control().set_value(root, path, name, type, std::vector<std::uint8_t>(bytes, bytes + data.len));
     Py_RETURN_NONE;
-  });
+  })
+                                              : nullptr;
+  PyBuffer_Release(&data);
+  return result;
 }
 
 PyObject* delete_value(PyObject*, PyObject* args) {
@@ -236,16 +236,17 @@ PyObject* fail_next(PyObject*, PyObject* args, PyObject* kwargs) {
     PyErr_Format(PyExc_ValueError, "unknown operation %s", op_text);
     return nullptr;
   }
-  sim::Fault fault{*op, key, std::nullopt, static_cast<std::uint32_t>(status), nth};
-  if (value != Py_None) {
-    std::string v;
-    if (!PyUnicode_Check(value) || !text_of(value, v)) {
-      if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "value must be str or None");
-      return nullptr;
-    }
-    fault.value = std::move(v);
+  if (value != Py_None && !PyUnicode_Check(value)) {
+    PyErr_SetString(PyExc_TypeError, "value must be str or None");
+    return nullptr;
   }
-  return guarded([&] {
+  return guarded([&]() -> PyObject* {
+    sim::Fault fault{*op, key, std::nullopt, static_cast<std::uint32_t>(status), nth};
+    if (value != Py_None) {
+      std::string v;
+      if (!text_of(value, v)) return nullptr;
+      fault.value = std::move(v);
+    }
     control().fail_next(std::move(fault));
     Py_RETURN_NONE;
   });
