@@ -1,5 +1,7 @@
 #include "export.hpp"
 
+#include <unordered_set>
+
 #include "debug.hpp"
 
 namespace zelvane::python {
@@ -59,18 +61,26 @@ std::string rejected_text(const RejectedValue& value) {
 }
 
 std::vector<std::string> collect_rejected(const ProxyConfig& config) {
-  std::vector<const RejectedValue*> kept;
-  auto keep = [&](const RejectedValue& r) {
-    for (const auto* k : kept) {
-      if (*k == r) return;
+  // A set keeps this linear: a hostile no_proxy can hold hundreds of thousands of refusals.
+  struct Hash {
+    std::size_t operator()(const RejectedValue* r) const {
+      std::size_t h = std::hash<std::string>{}(r->redacted_input);
+      h ^= std::hash<std::string>{}(r->source.text) + 0x9e3779b97f4a7c15ull + (h << 6);
+      h ^= (static_cast<std::size_t>(r->kind) << 8) ^ (static_cast<std::size_t>(r->source.kind) << 16) ^
+           (r->scheme ? static_cast<std::size_t>(*r->scheme) + 1 : 0);
+      return h;
     }
-    kept.push_back(&r);
+  };
+  struct Equal {
+    bool operator()(const RejectedValue* a, const RejectedValue* b) const { return *a == *b; }
+  };
+  std::unordered_set<const RejectedValue*, Hash, Equal> seen;
+  std::vector<std::string> texts;
+  auto keep = [&](const RejectedValue& r) {
+    if (seen.insert(&r).second) texts.push_back(rejected_text(r));
   };
   each_rejected(config.effective, keep);
   for (const auto& s : config.sources) each_rejected(s.mode, keep);
-  std::vector<std::string> texts;
-  texts.reserve(kept.size());
-  for (const auto* k : kept) texts.push_back(rejected_text(*k));
   return texts;
 }
 

@@ -1,5 +1,6 @@
 #include "read.hpp"
 
+#include <exception>
 #include <string>
 
 #include "debug.hpp"
@@ -63,9 +64,17 @@ std::optional<EnvVars> copy_env(PyObject* env) {
   if (!dict) return std::nullopt;
   EnvVars vars;
   bool ok = false;
+  std::exception_ptr failure;
   Py_BEGIN_CRITICAL_SECTION(dict.get());
-  ok = copy_pairs(dict.get(), vars);
+  // Nothing may unwind past the end of the section: it would leave the thread's section stack
+  // pointing into this frame.
+  try {
+    ok = copy_pairs(dict.get(), vars);
+  } catch (...) {
+    failure = std::current_exception();
+  }
   Py_END_CRITICAL_SECTION();
+  if (failure) std::rethrow_exception(failure);
   if (!ok) return std::nullopt;
   return vars;
 }
