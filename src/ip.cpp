@@ -1,7 +1,9 @@
 #include "ip.hpp"
 
-#include <utility>
 #include <cstddef>
+#include <utility>
+
+#include "util/text.hpp"
 
 namespace zelvane {
 namespace {
@@ -69,13 +71,6 @@ std::optional<std::uint8_t> parse_standard_octet(std::string_view part) {
   }
   if (v > 255) return std::nullopt;
   return static_cast<std::uint8_t>(v);
-}
-
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 bool prefix_matches(const std::uint8_t* a, const std::uint8_t* b, unsigned prefix) {
@@ -180,8 +175,8 @@ std::optional<Ipv6Addr> parse_ipv6_standard(std::string_view text) {
     }
     unsigned value = 0;
     std::size_t length = 0;
-    while (length < 4 && p < n && hex_value(text[p]) >= 0) {
-      value = value * 16 + static_cast<unsigned>(hex_value(text[p]));
+    while (length < 4 && p < n && util::hex_value(text[p]) >= 0) {
+      value = value * 16 + static_cast<unsigned>(util::hex_value(text[p]));
       ++p;
       ++length;
     }

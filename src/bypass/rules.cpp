@@ -270,14 +270,9 @@ namespace zelvane {
 BypassRules BypassRules::parse(std::string_view text, std::string_view separators,
                                BypassDialect dialect) {
   BypassRules rules;
-  for (std::size_t start = 0;;) {
-    const std::size_t end = text.find_first_of(separators, start);
-    const std::string_view piece =
-        text.substr(start, end == std::string_view::npos ? end : end - start);
+  util::split_at_any(text, separators, [&](std::string_view piece) {
     bypass::push_entry(rules, bypass::trim_entry(piece, dialect), dialect);
-    if (end == std::string_view::npos) break;
-    start = end + 1;
-  }
+  });
   bypass::dedup_rules(rules.patterns);
   const bool no_proxy = dialect == BypassDialect::NoProxyStyle;
   rules.implicit = no_proxy ? ImplicitBypass::Broad : ImplicitBypass::WinInet;

@@ -11,29 +11,6 @@
 namespace zelvane::parse {
 namespace {
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// %XX becomes the byte; a '%' not followed by two hex digits stays as it is.
-std::string percent_decode(std::string_view in) {
-  std::string out;
-  out.reserve(in.size());
-  for (std::size_t i = 0; i < in.size(); ++i) {
-    if (in[i] == '%' && i + 2 < in.size() && hex_digit(in[i + 1]) >= 0 &&
-        hex_digit(in[i + 2]) >= 0) {
-      out += static_cast<char>(hex_digit(in[i + 1]) * 16 + hex_digit(in[i + 2]));
-      i += 2;
-    } else {
-      out += in[i];
-    }
-  }
-  return out;
-}
-
 // C0 controls, space, DEL and # % / : < > ? @ [ \ ] ^ |.
 bool is_forbidden_domain_char(char c) {
   const auto u = static_cast<unsigned char>(c);
@@ -73,7 +50,7 @@ std::optional<std::uint64_t> parse_ipv4_number(std::string_view part) {
   constexpr std::uint64_t kCap = std::uint64_t{1} << 32;
   std::uint64_t value = 0;
   for (char c : part) {
-    const int d = hex_digit(c);
+    const int d = util::hex_value(c);
     if (d < 0 || static_cast<unsigned>(d) >= radix) return std::nullopt;
     value = value * radix + static_cast<unsigned>(d);
     if (value > kCap) value = kCap;
@@ -138,7 +115,7 @@ std::expected<Host, UrlError> parse_url_host(std::string_view input) {
   }
   // Bytes that are not UTF-8 would decode to U+FFFD, which ToASCII refuses; ada refuses
   // them outright, with the same outcome.
-  std::string ascii = ada::idna::to_ascii(percent_decode(input));
+  std::string ascii = ada::idna::to_ascii(util::percent_decode_bytes(input));
   if (ascii.empty()) return std::unexpected(UrlError::IdnaError);
   for (char c : ascii) {
     if (is_forbidden_domain_char(c)) return std::unexpected(UrlError::InvalidDomainCharacter);

@@ -14,18 +14,6 @@ namespace {
 constexpr std::string_view kServerSeparators = "; \t\r\n";
 constexpr std::string_view kWindowsBypassSeparators = ";, \t\r\n";
 
-// Splits at any of the ASCII separators, handing each non-empty trimmed piece to f.
-template <class F>
-void for_each_piece(std::string_view text, std::string_view separators, F&& f) {
-  while (true) {
-    std::size_t cut = text.find_first_of(separators);
-    std::string_view piece = util::trim_unicode_whitespace(text.substr(0, cut));
-    if (!piece.empty()) f(piece);
-    if (cut == std::string_view::npos) break;
-    text.remove_prefix(cut + 1);
-  }
-}
-
 void set_entry(PerScheme& map, SchemeSlot slot, SchemeEntry entry) {
   map.insert_or_assign(slot, std::move(entry));
 }
@@ -127,7 +115,9 @@ std::optional<RouteStep> pac_item(std::string_view item) {
 
 ProxyServerList parse_proxy_server(std::string_view text) {
   ProxyServerList list;
-  for_each_piece(text, kServerSeparators, [&](std::string_view entry) {
+  util::split_at_any(text, kServerSeparators, [&](std::string_view piece) {
+    std::string_view entry = util::trim_unicode_whitespace(piece);
+    if (entry.empty()) return;
     std::size_t eq = entry.find('=');
     if (eq == std::string_view::npos || entry.find_first_of("/?:#") < eq) {
       if (auto e = parse_endpoint(entry, 80)) {
@@ -185,13 +175,10 @@ BypassRules parse_no_proxy(std::string_view text) {
 
 Result<std::vector<RouteStep>> parse_pac_result(std::string_view text) {
   CandidateList candidates;
-  std::string_view rest = text;
-  while (candidates.size() < CandidateList::kLimit) {
-    std::size_t cut = rest.find_first_of(";\r\n");
-    if (auto step = pac_item(rest.substr(0, cut))) candidates.push(std::move(*step));
-    if (cut == std::string_view::npos) break;
-    rest.remove_prefix(cut + 1);
-  }
+  util::split_at_any(text, ";\r\n", [&](std::string_view item) {
+    if (auto step = pac_item(item)) candidates.push(std::move(*step));
+    return candidates.size() < CandidateList::kLimit;  // the rest is not read
+  });
   if (auto steps = std::move(candidates).finish()) return std::move(*steps);
   return std::unexpected(Error(Error::PacInvalidResult{util::sanitize_message(text)}));
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ip.hpp"
+#include "util/utf8.hpp"
 
 namespace zelvane::util {
 namespace {
@@ -13,42 +14,9 @@ namespace {
 constexpr std::size_t npos = std::string_view::npos;
 constexpr std::size_t message_limit = 256;  // characters kept by sanitize_message
 
-// One unit of UTF-8 text: a scalar value, or a maximal ill-formed subpart (which counts as
-// one character so that counting, masking and cutting never split or crash on bad bytes).
-struct Unit {
-  char32_t value;
-  std::size_t size;
-  bool valid;
-};
-
-Unit decode_at(std::string_view text, std::size_t pos) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(pos);
-  if (lead < 0x80) return {lead, 1, true};
-  std::size_t need = 0;
-  char32_t value = 0;
-  unsigned char lo = 0x80, hi = 0xBF;  // range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    need = 1, value = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    need = 2, value = lead & 0x0Fu;
-    if (lead == 0xE0) lo = 0xA0;  // overlong
-    if (lead == 0xED) hi = 0x9F;  // surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    need = 3, value = lead & 0x07u;
-    if (lead == 0xF0) lo = 0x90;  // overlong
-    if (lead == 0xF4) hi = 0x8F;  // beyond U+10FFFF
-  } else {
-    return {0, 1, false};
-  }
-  std::size_t i = pos + 1;
-  for (std::size_t k = 0; k < need; ++k, ++i) {
-    const unsigned char min = k == 0 ? lo : 0x80, max = k == 0 ? hi : 0xBF;
-    if (i >= text.size() || byte(i) < min || byte(i) > max) return {0, i - pos, false};
-    value = (value << 6) | (byte(i) & 0x3Fu);
-  }
-  return {value, need + 1, true};
-}
+// The character at pos; an ill-formed sequence is one unit of its maximal subpart, so that
+// counting, masking and cutting never split or crash on bad bytes.
+DecodedChar decode_at(std::string_view text, std::size_t pos) { return decode_utf8(text.substr(pos)); }
 
 bool is_control(char32_t c) { return c <= 0x1F || (c >= 0x7F && c <= 0x9F); }
 
@@ -69,22 +37,6 @@ std::size_t find_encoded_colon(std::string_view text, std::size_t from = 0) {
     if (is_encoded_colon_at(text, p)) return p;
   }
   return npos;
-}
-
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-bool is_valid_utf8(std::string_view text) {
-  for (std::size_t pos = 0; pos < text.size();) {
-    const Unit u = decode_at(text, pos);
-    if (!u.valid) return false;
-    pos += u.size;
-  }
-  return true;
 }
 
 // The first occurrence of needle in hay at or after from, in time linear in the remaining
@@ -158,9 +110,9 @@ std::size_t find_linear(std::string_view hay, std::string_view needle, std::size
 std::size_t skip_whitespace_front(std::string_view text) {
   std::size_t pos = 0;
   while (pos < text.size()) {
-    const Unit u = decode_at(text, pos);
-    if (!u.valid || !is_unicode_whitespace(u.value)) break;
-    pos += u.size;
+    const DecodedChar u = decode_at(text, pos);
+    if (!u.valid || !is_unicode_whitespace(u.code_point)) break;
+    pos += u.length;
   }
   return pos;
 }
@@ -170,8 +122,8 @@ std::size_t skip_whitespace_front(std::string_view text) {
 // sequence, so a valid sequence that reaches the end starts on a character boundary.
 std::size_t trailing_whitespace_size(std::string_view text) {
   for (std::size_t size = 1; size <= 3 && size <= text.size(); ++size) {
-    const Unit u = decode_at(text, text.size() - size);
-    if (u.valid && u.size == size) return is_unicode_whitespace(u.value) ? size : 0;
+    const DecodedChar u = decode_at(text, text.size() - size);
+    if (u.valid && u.length == size) return is_unicode_whitespace(u.code_point) ? size : 0;
   }
   return 0;
 }
@@ -284,8 +236,14 @@ SeparatorFound has_password_separator(std::string_view text) {
   return {true, encoded + 3};
 }
 
-std::string percent_decode_utf8(std::string_view text) {
-  if (text.find('%') == npos) return std::string(text);
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string percent_decode_bytes(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -299,6 +257,12 @@ std::string percent_decode_utf8(std::string_view text) {
     }
     out += text[i];
   }
+  return out;
+}
+
+std::string percent_decode_utf8(std::string_view text) {
+  if (text.find('%') == npos) return std::string(text);
+  std::string out = percent_decode_bytes(text);
   if (!is_valid_utf8(out)) return std::string(text);
   return out;
 }
@@ -414,13 +378,13 @@ std::string mask_control_chars(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t pos = 0; pos < text.size();) {
-    const Unit u = decode_at(text, pos);
-    if (u.valid && is_control(u.value)) {
+    const DecodedChar u = decode_at(text, pos);
+    if (u.valid && is_control(u.code_point)) {
       out += '.';
     } else {
-      out.append(text.substr(pos, u.size));
+      out.append(text.substr(pos, u.length));
     }
-    pos += u.size;
+    pos += u.length;
   }
   return out;
 }
@@ -429,7 +393,7 @@ std::string sanitize_message(std::string_view text) {
   const std::string r = redact_credentials(mask_control_chars(text));
   std::size_t end = 0;
   for (std::size_t characters = 0; end < r.size() && characters < message_limit; ++characters) {
-    end += decode_at(r, end).size;
+    end += decode_at(r, end).length;
   }
   // Masking came first and redaction writes only '*', so the cut holds no control character.
   std::string out = r.substr(0, end);
@@ -452,7 +416,7 @@ std::string escape_percent(std::string_view text) {
 
 std::size_t count_chars(std::string_view text) {
   std::size_t characters = 0;
-  for (std::size_t pos = 0; pos < text.size(); ++characters) pos += decode_at(text, pos).size;
+  for (std::size_t pos = 0; pos < text.size(); ++characters) pos += decode_at(text, pos).length;
   return characters;
 }
 

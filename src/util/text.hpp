@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace zelvane::util {
 
@@ -36,8 +37,30 @@ struct SeparatorFound {
 };
 SeparatorFound has_password_separator(std::string_view text);
 
-// %XX decoded; the input unchanged when there is no '%' or the result is not UTF-8.
+// The value of a hexadecimal digit, -1 for any other character.
+int hex_value(char c);
+// %XX decoded to its byte; a '%' not followed by two hex digits stays as it is.
+std::string percent_decode_bytes(std::string_view text);
+// As percent_decode_bytes; the input unchanged when there is no '%' or the result is not UTF-8.
 std::string percent_decode_utf8(std::string_view text);
+
+// Calls f with every piece of the text between characters of `separators` (all ASCII), empty
+// pieces included, in order; an f that returns bool stops the split by returning false.
+template <class F>
+void split_at_any(std::string_view text, std::string_view separators, F&& f) {
+  for (std::size_t start = 0;;) {
+    const std::size_t end = text.find_first_of(separators, start);
+    const std::string_view piece =
+        text.substr(start, end == std::string_view::npos ? end : end - start);
+    if constexpr (std::is_same_v<decltype(f(piece)), bool>) {
+      if (!f(piece)) return;
+    } else {
+      f(piece);
+    }
+    if (end == std::string_view::npos) return;
+    start = end + 1;
+  }
+}
 
 // Each password before an '@' replaced by "***"; the user name, separator and '@' stay.
 std::string redact_credentials(std::string_view text);
