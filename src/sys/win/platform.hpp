@@ -25,7 +25,8 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <thread>
+
+#include "sys/thread.hpp"
 
 namespace zelvane::sys::win {
 
@@ -119,34 +120,9 @@ struct ProxyInfo {
   friend bool operator==(const ProxyInfo&, const ProxyInfo&) = default;
 };
 
-// The body of a thread. When the thread cannot start, the body is destroyed unrun, so that
-// what it owns (keys, events) is released by its destructor.
-using ThreadBody = std::move_only_function<void()>;
-
-// Owns a started thread. Dropping a handle that was not joined detaches the thread: the last
-// owner may be that very thread, and joining itself would deadlock.
-class ThreadHandle {
- public:
-  ThreadHandle() = default;
-  explicit ThreadHandle(std::thread thread) : thread_(std::move(thread)) {}
-  ThreadHandle(ThreadHandle&&) noexcept = default;
-  ThreadHandle& operator=(ThreadHandle&& other) noexcept;
-  ~ThreadHandle();
-
-  bool joinable() const { return thread_.joinable(); }
-  // Waits for the thread to end; called on the thread itself it detaches instead.
-  void join() noexcept;
-
- private:
-  void let_go() noexcept;
-  std::thread thread_;
-};
-
-// Why a thread did not start: the system's text and code.
-struct SpawnError {
-  std::string text;
-  std::int32_t code = 0;
-};
+using sys::SpawnError;
+using sys::ThreadBody;
+using sys::ThreadHandle;
 
 class Platform {
  public:
@@ -188,10 +164,5 @@ class Platform {
 
 // The platform of this build: the real Windows or the simulated one.
 Platform& default_platform();
-
-// Starts body on a std::thread that first names itself through name_thread; the one road
-// both implementations take.
-std::expected<ThreadHandle, SpawnError> start_thread(std::string_view name, ThreadBody body,
-                                                     void (*name_thread)(const std::string& name) noexcept);
 
 }  // namespace zelvane::sys::win

@@ -65,20 +65,6 @@ WaitResult wait_result(DWORD code, std::size_t count) {
   return {code, error};
 }
 
-void name_thread(const std::string& name) noexcept {
-  // Looked up at run time: Windows before 10 version 1607 has no such call, and a thread name
-  // is not worth failing to load for. Going through void (*)() keeps the cast honest to GCC.
-  using SetThreadDescriptionFn = HRESULT(WINAPI*)(HANDLE, PCWSTR);
-  static const auto set_description = reinterpret_cast<SetThreadDescriptionFn>(reinterpret_cast<void (*)()>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
-  if (set_description == nullptr) return;
-  try {
-    const std::wstring wide = nul_terminated(utf8_to_utf16(name));
-    set_description(GetCurrentThread(), wide.c_str());
-  } catch (...) {
-  }
-}
-
 class Win32Platform final : public Platform {
  public:
   std::uint32_t reg_open_key(KeyHandle root, std::u16string_view path, std::uint32_t access,
@@ -159,7 +145,7 @@ class Win32Platform final : public Platform {
   }
 
   std::expected<ThreadHandle, SpawnError> spawn_thread(std::string_view name, ThreadBody body) override {
-    return start_thread(name, std::move(body), name_thread);
+    return sys::start_thread(name, std::move(body));
   }
 
   std::chrono::steady_clock::time_point monotonic_now() noexcept override {

@@ -1,6 +1,5 @@
 #include "sys/win/sim/sim.hpp"
 
-#include <pthread.h>
 
 #include <algorithm>
 #include <array>
@@ -69,12 +68,6 @@ std::vector<std::u16string> components(std::u16string_view path) {
     start = end + 1;
   }
   return out;
-}
-
-void name_thread(const std::string& name) noexcept {
-  // Linux keeps at most 15 bytes of a thread's name.
-  const std::string shortened = name.substr(0, 15);
-  pthread_setname_np(pthread_self(), shortened.c_str());
 }
 
 IeProxyConfig fresh_ie_config() { return {true, std::nullopt, std::nullopt, std::nullopt}; }
@@ -399,7 +392,7 @@ std::expected<ThreadHandle, SpawnError> Windows::spawn_thread(std::string_view n
                                         static_cast<std::int32_t>(*injected)});
     }
   }
-  auto started = start_thread(name, std::move(body), name_thread);
+  auto started = sys::start_thread(name, std::move(body));
   if (!started) {
     std::lock_guard lock(state_->mutex);
     if (entry < state_->log.size())
