@@ -30,3 +30,17 @@ function(zelvane_add_test name)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
   endif()
 endfunction()
+
+# zelvane_layer(NAME SOURCES... DEPENDS... TESTS...): one layer of src/ as a static library of
+# the listed sources, linked to the layers below it that it may include, and its test program
+# when it has tests. Headers are reached from src/ ("value/url.hpp"); scripts/check-layers holds
+# the include rule itself.
+function(zelvane_layer name)
+  cmake_parse_arguments(arg "" "" "SOURCES;DEPENDS;TESTS" ${ARGN})
+  add_library(${name} STATIC ${arg_SOURCES})
+  target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
+  target_link_libraries(${name} PUBLIC ${arg_DEPENDS} PRIVATE zelvane_flags)
+  if(arg_TESTS)
+    zelvane_add_test(${name}_tests SOURCES ${arg_TESTS} LIBS ${name})
+  endif()
+endfunction()

@@ -4,9 +4,13 @@
 #include <unordered_set>
 #include <utility>
 
-#include "ip.hpp"
-#include "parse/host.hpp"
-#include "util/text.hpp"
+#include "value/ip.hpp"
+#include "value/host.hpp"
+#include "util/host_port.hpp"
+#include "util/redact.hpp"
+#include "util/split.hpp"
+#include "util/trim.hpp"
+#include "util/ascii.hpp"
 #include "util/utf8.hpp"
 
 namespace zelvane::bypass {
@@ -65,7 +69,7 @@ std::optional<IpNet> url_ipv4_network(std::string_view lower) {
   if (parse_ip_standard(addr)) return std::nullopt;
   if (std::count(addr.begin(), addr.end(), '.') != 3 || has_empty_label(addr)) return std::nullopt;
   if (has_forbidden_host_char(addr)) return std::nullopt;
-  const auto host = parse::parse_host(addr);
+  const auto host = parse_host(addr);
   if (!host) return std::nullopt;
   const auto* v4 = std::get_if<Ipv4Addr>(&host->value);
   if (!v4) return std::nullopt;
@@ -81,7 +85,7 @@ EntryOutcome parse_host_entry(std::string_view host_part, bool bracketed,
     return Refused{};
   }
   if (bracketed) {
-    const auto parsed = parse::parse_host(host_part);
+    const auto parsed = parse_host(host_part);
     if (!parsed || is_domain(*parsed)) return Refused{};
   }
   if (has_forbidden_host_char(host_part)) return Refused{};
@@ -112,7 +116,7 @@ EntryOutcome parse_host_entry(std::string_view host_part, bool bracketed,
     const std::string_view parent =
         without_trailing_dot(std::string_view(host).substr(star_dot ? 2 : 1));
     if (!parent.empty()) {
-      const auto parsed = parse::parse_host(parent);
+      const auto parsed = parse_host(parent);
       if (parsed ? !is_domain(*parsed) : !is_address_pattern(parent)) return Refused{};
     }
   }
@@ -135,7 +139,7 @@ EntryOutcome parse_host_entry(std::string_view host_part, bool bracketed,
     if (h == ".") return NoRule{};
     return rule(BypassRule::Domain{std::string(h), false, port});
   }
-  auto parsed = parse::parse_host(h);
+  auto parsed = parse_host(h);
   if (!parsed) return Refused{};
   if (windows) {
     // Windows compares "10.1" as text, while a URL parser reads it as 10.0.0.1.
@@ -194,7 +198,7 @@ std::optional<std::string> wildcard_to_ascii(std::string_view host) {
       if (label.find('*') != npos) return std::nullopt;
       // A label alone may not be a valid name (a number, say): under a fixed ASCII last
       // label it always reads as a domain, and the label's ASCII form is what precedes it.
-      auto parsed = parse::parse_url_host(std::string(label) + ".a");
+      auto parsed = parse_url_host(std::string(label) + ".a");
       if (!parsed) return std::nullopt;
       const std::string* domain = parsed->as_domain();
       if (domain == nullptr || !domain->ends_with(".a")) return std::nullopt;
@@ -263,17 +267,13 @@ void dedup_rules(std::vector<BypassRule>& rules) {
   rules.resize(kept);
 }
 
-}  // namespace zelvane::bypass
 
-namespace zelvane {
-
-BypassRules BypassRules::parse(std::string_view text, std::string_view separators,
-                               BypassDialect dialect) {
+BypassRules parse(std::string_view text, std::string_view separators, BypassDialect dialect) {
   BypassRules rules;
   util::split_at_any(text, separators, [&](std::string_view piece) {
-    bypass::push_entry(rules, bypass::trim_entry(piece, dialect), dialect);
+    push_entry(rules, trim_entry(piece, dialect), dialect);
   });
-  bypass::dedup_rules(rules.patterns);
+  dedup_rules(rules.patterns);
   const bool no_proxy = dialect == BypassDialect::NoProxyStyle;
   rules.implicit = no_proxy ? ImplicitBypass::Broad : ImplicitBypass::WinInet;
   rules.ipv4_mapped_as_ipv4 = no_proxy;
@@ -281,35 +281,35 @@ BypassRules BypassRules::parse(std::string_view text, std::string_view separator
   return rules;
 }
 
-std::string BypassRule::to_text() const {
+std::string to_text(const BypassRule& rule) {
   return std::visit(
       [](const auto& r) -> std::string {
         using T = std::decay_t<decltype(r)>;
-        if constexpr (std::is_same_v<T, All>) {
+        if constexpr (std::is_same_v<T, BypassRule::All>) {
           return "*";
-        } else if constexpr (std::is_same_v<T, Cidr>) {
+        } else if constexpr (std::is_same_v<T, BypassRule::Cidr>) {
           return to_string(r.net);
-        } else if constexpr (std::is_same_v<T, Exact>) {
+        } else if constexpr (std::is_same_v<T, BypassRule::Exact>) {
           // IPv6 in brackets in its RFC 5952 form: the list text a person would write.
           const auto* v6 = std::get_if<Ipv6Addr>(&r.host.value);
-          return bypass::with_port(v6 ? "[" + to_string(*v6) + "]" : url_text(r.host), r.port);
-        } else if constexpr (std::is_same_v<T, Domain>) {
+          return with_port(v6 ? "[" + to_string(*v6) + "]" : url_text(r.host), r.port);
+        } else if constexpr (std::is_same_v<T, BypassRule::Domain>) {
           std::string text;
           if (r.suffix.starts_with('.')) {
             text = r.match_self ? r.suffix.substr(1) : r.suffix;
           } else {
             text = r.match_self ? r.suffix : "." + r.suffix;
           }
-          return bypass::with_port(std::move(text), r.port);
-        } else if constexpr (std::is_same_v<T, Wildcard>) {
-          return bypass::with_port(r.pattern, r.port);
-        } else if constexpr (std::is_same_v<T, Local>) {
+          return with_port(std::move(text), r.port);
+        } else if constexpr (std::is_same_v<T, BypassRule::Wildcard>) {
+          return with_port(r.pattern, r.port);
+        } else if constexpr (std::is_same_v<T, BypassRule::Local>) {
           return "<local>";
         } else {
           return "<-loopback>";
         }
       },
-      value);
+      rule.value);
 }
 
-}  // namespace zelvane
+}  // namespace zelvane::bypass

@@ -1,6 +1,5 @@
 // Bypass lists: the no_proxy style and the Windows ProxyOverride style, parsed into
-// BypassRules with one refused value per bad entry (BypassRules::parse and
-// BypassRule::to_text of the model are defined here).
+// BypassRules with one refused value per bad entry, and a rule written back as list text.
 #pragma once
 
 #include <optional>
@@ -9,9 +8,17 @@
 #include <variant>
 #include <vector>
 
-#include "config.hpp"
+#include "model/bypass_rules.hpp"
 
 namespace zelvane::bypass {
+
+using namespace model;
+using namespace value;
+
+// Every character of `separators` (all ASCII) ends an entry. Never fails.
+BypassRules parse(std::string_view text, std::string_view separators, BypassDialect dialect);
+// The list text of the rule, as the export writes it.
+std::string to_text(const BypassRule& rule);
 
 // U+0009 to U+000D and U+0020 at both ends: what the Windows style trims.
 std::string_view trim_windows_entry(std::string_view piece);

@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "debug.hpp"
+#include "value/debug.hpp"
 
 namespace zelvane::bypass {
 namespace {
@@ -254,7 +254,7 @@ TEST(BypassEntryTest, HelpersOnTheirOwn) {
 // ---- whole lists
 
 TEST(BypassListTest, NoProxyStyle) {
-  const BypassRules got = BypassRules::parse(
+  const BypassRules got = bypass::parse(
       " example.com , .example.org,*.example.net,,10.0.0.0/8, [::1]:8080, localhost", ",",
       kNoProxy);
   EXPECT_EQ(debug_text(got),
@@ -272,7 +272,7 @@ TEST(BypassListTest, NoProxyStyle) {
 
 TEST(BypassListTest, WindowsStyle) {
   const BypassRules got =
-      BypassRules::parse("*.example.com;intranet;<local>;10.*", "; ,\t\r\n", kWindows);
+      bypass::parse("*.example.com;intranet;<local>;10.*", "; ,\t\r\n", kWindows);
   EXPECT_EQ(debug_text(got),
             "BypassRules { patterns: ["
             "Domain { suffix: \".example.com\", match_self: false, port: None }, "
@@ -285,7 +285,7 @@ TEST(BypassListTest, WindowsStyle) {
 
 std::vector<std::string> texts(const std::vector<BypassRule>& rules) {
   std::vector<std::string> out;
-  for (const auto& r : rules) out.push_back(r.to_text());
+  for (const auto& r : rules) out.push_back(to_text(r));
   return out;
 }
 
@@ -303,12 +303,12 @@ std::vector<std::string> inputs(const BypassRules& rules) {
 TEST(BypassListTest, RefusedEntriesAreRecordedAsWrittenAndRedacted) {
   const std::string seps = "; ,\t\r\n";
   const BypassRules w =
-      BypassRules::parse("10.0.0.0/8;.Example.com;ok;Example.COM.;10.1", seps, kWindows);
+      bypass::parse("10.0.0.0/8;.Example.com;ok;Example.COM.;10.1", seps, kWindows);
   EXPECT_EQ(texts(w.patterns), std::vector<std::string>{"ok"});
   EXPECT_EQ(inputs(w), (std::vector<std::string>{"10.0.0.0/8", ".Example.com", "Example.COM.",
                                                  "10.1"}));
 
-  const BypassRules n = BypassRules::parse("10.0.0.0/8,.Example.com,ok,Example.COM.,10.1", ",",
+  const BypassRules n = bypass::parse("10.0.0.0/8,.Example.com,ok,Example.COM.,10.1", ",",
                                            kNoProxy);
   EXPECT_EQ(texts(n.patterns), (std::vector<std::string>{"10.0.0.0/8", ".example.com", "ok",
                                                          "example.com", "10.0.0.1"}));
@@ -316,7 +316,7 @@ TEST(BypassListTest, RefusedEntriesAreRecordedAsWrittenAndRedacted) {
 
   // The trimmed entry, never lower-cased; a password never reaches the diagnostics, and a
   // text that may still hold one is withheld whole. Refusals are not de-duplicated.
-  const BypassRules r = BypassRules::parse(
+  const BypassRules r = bypass::parse(
       " HTTP://Proxy.Example ,User:Secret@Proxy,Host:Abc,a@b,a@b, [Example.com] ", ",", kNoProxy);
   EXPECT_TRUE(r.patterns.empty());
   EXPECT_EQ(inputs(r), (std::vector<std::string>{
@@ -328,16 +328,16 @@ TEST(BypassListTest, RefusedEntriesAreRecordedAsWrittenAndRedacted) {
 TEST(BypassListTest, SeparatorsAndTrimmingByDialect) {
   const std::string seps = "; ,\t\r\n";
   // Windows: every separator ends an entry, and only ASCII white space is trimmed.
-  EXPECT_EQ(texts(BypassRules::parse("a b\tc\r\nd;e,f", seps, kWindows).patterns),
+  EXPECT_EQ(texts(bypass::parse("a b\tc\r\nd;e,f", seps, kWindows).patterns),
             (std::vector<std::string>{"a", "b", "c", "d", "e", "f"}));
-  const BypassRules nbsp = BypassRules::parse("a\u00a0b;\u00a0c", seps, kWindows);
+  const BypassRules nbsp = bypass::parse("a\u00a0b;\u00a0c", seps, kWindows);
   EXPECT_TRUE(nbsp.patterns.empty());
   EXPECT_EQ(inputs(nbsp), (std::vector<std::string>{"a\u00a0b", "\u00a0c"}));
-  EXPECT_EQ(texts(BypassRules::parse("\v\fa\v", seps, kWindows).patterns),
+  EXPECT_EQ(texts(bypass::parse("\v\fa\v", seps, kWindows).patterns),
             std::vector<std::string>{"a"});
 
   // no_proxy: only ',' separates, Unicode white space is trimmed, inner white space refused.
-  const BypassRules n = BypassRules::parse("\u3000a\u00a0,a b;c", ",", kNoProxy);
+  const BypassRules n = bypass::parse("\u3000a\u00a0,a b;c", ",", kNoProxy);
   EXPECT_EQ(texts(n.patterns), std::vector<std::string>{"a"});
   EXPECT_EQ(inputs(n), (std::vector<std::string>{"a b;c"}));
 }
@@ -350,7 +350,7 @@ TEST(BypassListTest, EmptyListsKeepTheDialectsFlags) {
   for (const Case& c : {Case{"", kNoProxy}, Case{",,,", kNoProxy}, Case{" , \u00a0, ", kNoProxy},
                         Case{"", kWindows}, Case{" ; ;\t\r\n,", kWindows},
                         Case{".;..;*.;*..", kWindows}}) {
-    const BypassRules got = BypassRules::parse(c.text, c.dialect == kNoProxy ? "," : "; ,\t\r\n",
+    const BypassRules got = bypass::parse(c.text, c.dialect == kNoProxy ? "," : "; ,\t\r\n",
                                                c.dialect);
     BypassRules want;
     want.implicit = c.dialect == kNoProxy ? ImplicitBypass::Broad : ImplicitBypass::WinInet;
@@ -376,7 +376,7 @@ TEST(BypassListTest, DeduplicationKeepsTheFirstAndStopsAtLoopback) {
       {"*, *, <local>, <LOCAL>, *:80", {"*", "<local>", "*:80"}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(texts(BypassRules::parse(c.text, ",", kNoProxy).patterns), c.want) << c.text;
+    EXPECT_EQ(texts(bypass::parse(c.text, ",", kNoProxy).patterns), c.want) << c.text;
   }
   // On its own, on rules built by hand.
   std::vector<BypassRule> rules = {R{R::Local{}}, R{R::SubtractImplicit{}}, R{R::Local{}},
@@ -417,7 +417,7 @@ TEST(BypassRuleTextTest, Forms) {
       {R{R::Wildcard{"*.example.*", {}}}, "*.example.*"},
       {R{R::Wildcard{"*", 80}}, "*:80"},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.rule.to_text(), c.want) << debug_text(c.rule);
+  for (const auto& c : cases) EXPECT_EQ(to_text(c.rule), c.want) << debug_text(c.rule);
 }
 
 // The text of every rule the no_proxy parser makes reads back as the same rule.
@@ -426,10 +426,10 @@ TEST(BypassRuleTextTest, ReadsBackAsTheSameRule) {
       "example.com, .example.org:81, *.example.net, 10.0.0.0/8, 010.1.2.0/24, fe80::1/64, "
       "[::1]:8080, ::ffff:127.0.0.1, 10.1, *:80, *.*.1, bücher.example, <local>, "
       "<-loopback>, *, 10.*:443, .*.example";
-  const BypassRules rules = BypassRules::parse(list, ",", kNoProxy);
+  const BypassRules rules = bypass::parse(list, ",", kNoProxy);
   ASSERT_EQ(rules.patterns.size(), 17u);
   for (const BypassRule& rule : rules.patterns) {
-    EXPECT_EQ(text_of(parse_entry(rule.to_text(), kNoProxy)), debug_text(rule)) << rule.to_text();
+    EXPECT_EQ(text_of(parse_entry(to_text(rule), kNoProxy)), debug_text(rule)) << to_text(rule);
   }
 }
 
@@ -471,21 +471,21 @@ TEST(BypassHostileTest, LongListsAndManySeparators) {
     list += "h" + std::to_string(i % 500) + ".example,";
     list += i % 7 == 0 ? "u:secret@x," : ",,";
   }
-  const BypassRules n = BypassRules::parse(list, ",", kNoProxy);
+  const BypassRules n = bypass::parse(list, ",", kNoProxy);
   EXPECT_EQ(n.patterns.size(), 500u);  // repeats dropped
   EXPECT_EQ(n.rejected.size(), 2858u);
   expect_sound(n);
 
-  const BypassRules w = BypassRules::parse(std::string(1 << 20, ';'), "; ,\t\r\n", kWindows);
+  const BypassRules w = bypass::parse(std::string(1 << 20, ';'), "; ,\t\r\n", kWindows);
   EXPECT_TRUE(w.patterns.empty());
   EXPECT_TRUE(w.rejected.empty());
 
   // One huge entry, and one of very many labels that each need converting.
-  EXPECT_EQ(BypassRules::parse(std::string(1 << 20, 'a'), ",", kNoProxy).patterns.size(), 1u);
+  EXPECT_EQ(bypass::parse(std::string(1 << 20, 'a'), ",", kNoProxy).patterns.size(), 1u);
   std::string labels;
   for (int i = 0; i < 5000; ++i) labels += "ü.";
-  expect_sound(BypassRules::parse(labels + "example", ",", kNoProxy));
-  expect_sound(BypassRules::parse(std::string(100000, '*') + "ü", ",", kNoProxy));
+  expect_sound(bypass::parse(labels + "example", ",", kNoProxy));
+  expect_sound(bypass::parse(std::string(100000, '*') + "ü", ",", kNoProxy));
 }
 
 TEST(BypassHostileTest, RandomBytesNeverBreakTheParser) {
@@ -502,9 +502,9 @@ TEST(BypassHostileTest, RandomBytesNeverBreakTheParser) {
     }
     for (BypassDialect dialect : {kNoProxy, kWindows}) {
       const BypassRules rules =
-          BypassRules::parse(text, dialect == kNoProxy ? "," : "; ,\t\r\n", dialect);
+          bypass::parse(text, dialect == kNoProxy ? "," : "; ,\t\r\n", dialect);
       expect_sound(rules);
-      for (const BypassRule& rule : rules.patterns) (void)rule.to_text();
+      for (const BypassRule& rule : rules.patterns) (void)to_text(rule);
     }
   }
 }

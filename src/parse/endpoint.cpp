@@ -2,8 +2,12 @@
 
 #include <array>
 
-#include "parse/host.hpp"
-#include "util/text.hpp"
+#include "value/host.hpp"
+#include "util/host_port.hpp"
+#include "util/redact.hpp"
+#include "util/percent.hpp"
+#include "util/trim.hpp"
+#include "util/ascii.hpp"
 
 namespace zelvane::parse {
 namespace {
@@ -105,22 +109,19 @@ Result<ProxyEndpoint> parse_endpoint(std::string_view text, std::uint16_t caller
   return ProxyEndpoint{hint, std::move(*host), port, std::move(auth)};
 }
 
-}  // namespace zelvane::parse
 
-namespace zelvane {
-
-std::optional<Url> RouteStep::proxy_url() const {
-  const ProxyEndpoint* e = endpoint();
+std::optional<Url> proxy_url(const RouteStep& step) {
+  const ProxyEndpoint* e = step.endpoint();
   if (e == nullptr) return std::nullopt;
   std::string_view scheme;
-  switch (value.index()) {
+  switch (step.value.index()) {
     case 1: scheme = "http"; break;
     case 2: scheme = "https"; break;
     case 3: scheme = e->scheme_hint == ProxyScheme::Socks4a ? "socks4a" : "socks4"; break;
     default: scheme = e->scheme_hint == ProxyScheme::Socks5h ? "socks5h" : "socks5"; break;
   }
   std::string host = url_text(e->host);
-  if (!parse::parse_host(host)) return std::nullopt;
+  if (!parse_host(host)) return std::nullopt;
   std::string text = std::string(scheme) + "://" + host + ":" + std::to_string(e->port);
   auto url = Url::parse(text);
   if (!url) return std::nullopt;
@@ -134,4 +135,4 @@ std::optional<Url> RouteStep::proxy_url() const {
   return std::move(*url);
 }
 
-}  // namespace zelvane
+}  // namespace zelvane::parse

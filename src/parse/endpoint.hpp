@@ -1,5 +1,4 @@
-// Proxy addresses: [scheme://][user[:password]@]host[:port], and back to a proxy URL
-// (RouteStep::proxy_url of the model is defined here).
+// Proxy addresses: [scheme://][user[:password]@]host[:port], and the proxy URL of a route step.
 #pragma once
 
 #include <cstdint>
@@ -7,11 +6,16 @@
 #include <string>
 #include <string_view>
 
-#include "config.hpp"
-#include "error.hpp"
-#include "url.hpp"
+#include "model/endpoint.hpp"
+#include "model/error.hpp"
+#include "model/route_step.hpp"
+#include "value/url.hpp"
 
 namespace zelvane::parse {
+
+// The parsers read text into the model's terms.
+using namespace model;
+using namespace value;
 
 // InvalidProxyServer with a reason, or UnsupportedProxyScheme.
 Result<ProxyEndpoint> parse_endpoint(std::string_view text, std::uint16_t default_port);
@@ -19,5 +23,9 @@ Result<ProxyScheme> parse_scheme(std::string_view text);
 std::optional<SchemeSlot> parse_scheme_slot(std::string_view text);
 std::optional<std::uint16_t> default_port(std::optional<std::uint16_t> explicit_port,
                                           std::optional<ProxyScheme> hint);
+
+// The proxy URL of a step, credentials included; none for Direct or an endpoint that makes no
+// URL.
+std::optional<Url> proxy_url(const RouteStep& step);
 
 }  // namespace zelvane::parse

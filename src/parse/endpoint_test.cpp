@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "debug.hpp"
+#include "value/debug.hpp"
 
 namespace zelvane::parse {
 namespace {
@@ -70,8 +70,7 @@ struct Bad {
 
 // The first words of every InvalidProxyServer message.
 const std::string kInvalidServer =
-    "invalid proxy server spec"
-    "ification ";
+    "invalid proxy server specification ";
 
 TEST(ParseEndpointTest, Refused) {
   const Bad cases[] = {
@@ -153,7 +152,7 @@ TEST(ProxyUrlTest, StepUrls) {
       {{RouteStep::Http{ep("bob@proxy:3128")}}, "http://bob@proxy:3128/"},
   };
   for (const auto& c : cases) {
-    auto url = c.step.proxy_url();
+    auto url = proxy_url(c.step);
     EXPECT_EQ(url ? std::optional<std::string>(url->href()) : std::nullopt, c.href)
         << debug_text(c.step);
   }
@@ -162,7 +161,7 @@ TEST(ProxyUrlTest, StepUrls) {
 TEST(ProxyUrlTest, CredentialsRoundTrip) {
   ProxyEndpoint e = ep("proxy:3128");
   e.auth = ProxyAuth{"us%er:x", PasswordState::present("p@ss word/%")};
-  auto url = RouteStep{RouteStep::Http{e}}.proxy_url();
+  auto url = proxy_url(RouteStep{RouteStep::Http{e}});
   ASSERT_TRUE(url);
   auto back = parse_endpoint(url->href(), 80).value();
   EXPECT_EQ(back.auth, e.auth);
@@ -170,7 +169,7 @@ TEST(ProxyUrlTest, CredentialsRoundTrip) {
 
 TEST(ProxyUrlTest, HostThatDoesNotParseAgainMakesNoUrl) {
   ProxyEndpoint e{std::nullopt, Host::domain("bad host"), 80, std::nullopt};
-  EXPECT_FALSE(RouteStep{RouteStep::Http{e}}.proxy_url());
+  EXPECT_FALSE(proxy_url(RouteStep{RouteStep::Http{e}}));
 }
 
 }  // namespace

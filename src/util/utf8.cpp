@@ -124,4 +124,14 @@ std::u16string utf8_to_utf16(std::string_view text) {
   return out;
 }
 
+DecodedChar decode_utf8_at(std::string_view text, std::size_t pos) {
+  return decode_utf8(text.substr(pos));
+}
+
+std::size_t count_chars(std::string_view text) {
+  std::size_t characters = 0;
+  for (std::size_t pos = 0; pos < text.size(); ++characters) pos += decode_utf8_at(text, pos).length;
+  return characters;
+}
+
 }  // namespace zelvane::util

@@ -17,7 +17,13 @@ struct DecodedChar {
 // maximal subpart (the Unicode recommendation, as Python's "replace" handler does).
 DecodedChar decode_utf8(std::string_view text);
 
+// decode_utf8 of the text from pos on; counting, masking and cutting on it never split or
+// crash on bad bytes.
+DecodedChar decode_utf8_at(std::string_view text, std::size_t pos);
+
 bool is_valid_utf8(std::string_view text);
+// Unicode scalar values in valid UTF-8 text; an invalid sequence counts as one.
+std::size_t count_chars(std::string_view text);
 // Each invalid sequence replaced by U+FFFD.
 std::string utf8_lossy(std::string_view bytes);
 void append_utf8(std::string& out, char32_t code_point);

@@ -1,10 +1,11 @@
 #include "sys/win/reader.hpp"
 
-#include "parse/server_list.hpp"
+#include "bypass/lists.hpp"
 #include "sys/win/platform.hpp"
 #include "sys/win/registry.hpp"
 #include "sys/win/win32util.hpp"
-#include "util/text.hpp"
+#include "util/redact.hpp"
+#include "util/trim.hpp"
 
 namespace zelvane::sys::win {
 namespace {
@@ -57,7 +58,7 @@ ProxyMode manual_or_direct(const std::optional<std::string>& proxy,
                            const std::optional<std::string>& bypass) {
   std::string_view server = trimmed(proxy);
   if (server.empty()) return {ProxyMode::Direct{}};
-  return parse::parse_proxy_settings(server, bypass ? std::string_view(*bypass) : std::string_view());
+  return bypass::parse_proxy_settings(server, bypass ? std::string_view(*bypass) : std::string_view());
 }
 
 // Group policy: any failure, a refused URL included, is only listed.
@@ -119,7 +120,7 @@ void read_winhttp_default(Platform& platform, std::vector<SourceEntry>& sources_
 
 }  // namespace
 
-Result<ProxyConfig> read_windows_config(Platform& platform, const WatchOptions& options) {
+Result<ProxyConfig> read_windows_config(Platform& platform, const ReadOptions& options) {
   std::vector<SourceKind> fallbacks;
   std::vector<SourceEntry> policy;
   if (options.group_policy) read_group_policy(platform, policy, fallbacks);
@@ -137,11 +138,10 @@ Result<ProxyConfig> read_windows_config(Platform& platform, const WatchOptions& 
   return config;
 }
 
-Result<ProxyConfig> read_windows_config(const WatchOptions& options) {
+Result<ProxyConfig> read_windows_config(const ReadOptions& options) {
   return read_windows_config(default_platform(), options);
 }
 
-Result<ProxyConfig> read_windows_config_default() { return read_windows_config(WatchOptions{}); }
 
 Result<std::optional<ProxyMode>> read_internet_settings(const RegKey& key) {
   auto values = read_values(key, true);
@@ -201,3 +201,11 @@ Result<WpadFallback> read_wpad_fallback(Platform& platform) {
 Result<WpadFallback> read_wpad_fallback() { return read_wpad_fallback(default_platform()); }
 
 }  // namespace zelvane::sys::win
+
+namespace zelvane::sys {
+
+model::Result<model::ProxyConfig> read_system(const ReadOptions& options) {
+  return win::read_windows_config(options);
+}
+
+}  // namespace zelvane::sys

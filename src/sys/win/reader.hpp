@@ -5,23 +5,22 @@
 #include <optional>
 #include <string>
 
-#include "config.hpp"
-#include "error.hpp"
-#include "watch.hpp"
+#include "model/config.hpp"
+#include "model/error.hpp"
+#include "sys/reader.hpp"
 
 namespace zelvane::sys::win {
+
+using namespace model;
+using namespace value;
 
 class Platform;
 class RegKey;
 
-// The entry of read(): group policy on. Answers Unsupported where there is no system reader.
-Result<ProxyConfig> read_windows_config_default();
-
-#ifndef ZELVANE_PLATFORM_none
-// The group-policy, current-user and WinHTTP-default steps, in that order; only
-// options.group_policy is read.
-Result<ProxyConfig> read_windows_config(const WatchOptions& options);
-Result<ProxyConfig> read_windows_config(Platform& platform, const WatchOptions& options);
+// The group-policy (unless options.group_policy is off), current-user and WinHTTP-default
+// steps, in that order.
+Result<ProxyConfig> read_windows_config(const ReadOptions& options);
+Result<ProxyConfig> read_windows_config(Platform& platform, const ReadOptions& options);
 
 // None when the key holds no proxy settings.
 Result<std::optional<ProxyMode>> read_internet_settings(const RegKey& key);
@@ -39,6 +38,4 @@ Result<WpadFallback> read_wpad_fallback(Platform& platform);
 WpadFallback wpad_fallback_from_strings(const std::optional<std::string>& pac_url,
                                         const std::optional<std::string>& proxy,
                                         const std::optional<std::string>& bypass);
-#endif
-
 }  // namespace zelvane::sys::win

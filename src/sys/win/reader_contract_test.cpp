@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "debug.hpp"
+#include "value/debug.hpp"
 #include "sys/win/contract_harness.hpp"
 
 namespace zelvane::sys::win {
@@ -22,7 +22,7 @@ TEST(ReaderContract, ManualProxyOfTheCurrentUserIsInForce) {
   harness->set_ie_config({false, std::nullopt, u"http=proxy.example:3128;https=secure.example:443",
                           u"*.corp.example;<local>"});
   harness->set_default_proxy({1, std::nullopt, std::nullopt});
-  auto config = read_windows_config(harness->platform(), WatchOptions{});
+  auto config = read_windows_config(harness->platform(), ReadOptions{});
   ASSERT_TRUE(config.has_value()) << config.error().message();
   ASSERT_FALSE(config->sources.empty());
   EXPECT_EQ(config->sources.front().kind, SourceKind::Registry);
@@ -42,7 +42,7 @@ TEST(ReaderContract, PacUrlAndWinHttpDefault) {
   auto harness = make_contract_harness();
   harness->set_ie_config({false, u"http://wpad.corp.example/proxy.pac", std::nullopt, std::nullopt});
   harness->set_default_proxy({3, u"winhttp.example:8080", u""});
-  auto config = read_windows_config(harness->platform(), WatchOptions{});
+  auto config = read_windows_config(harness->platform(), ReadOptions{});
   ASSERT_TRUE(config.has_value()) << config.error().message();
   EXPECT_EQ(debug_text(config->effective),
             "Pac { url: http://wpad.corp.example/proxy.pac, rejected: [] }");
@@ -56,7 +56,7 @@ TEST(ReaderContract, AutoDetect) {
   auto harness = make_contract_harness();
   harness->set_ie_config({true, std::nullopt, std::nullopt, std::nullopt});
   harness->set_default_proxy({1, std::nullopt, std::nullopt});
-  auto config = read_windows_config(harness->platform(), WatchOptions{});
+  auto config = read_windows_config(harness->platform(), ReadOptions{});
   ASSERT_TRUE(config.has_value()) << config.error().message();
   EXPECT_TRUE(config->effective.is<ProxyMode::WpadAutoDetect>());
   const ProxyMode* def = source(*config, SourceKind::WinHttpDefault);

@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "debug.hpp"
+#include "value/debug.hpp"
 #include "sys/win/registry.hpp"
 #include "sys/win/sim/fixture.hpp"
-#include "test_print.hpp"
+#include "model/test_print.hpp"
 
 namespace zelvane::sys::win {
 namespace {
@@ -54,7 +54,7 @@ class ReaderTest : public sim::SimTest {
     control().set_string(Root::LocalMachine, kPolicy, n, v);
   }
   Result<ProxyConfig> read(bool group_policy = true) {
-    WatchOptions options;
+    ReadOptions options;
     options.group_policy = group_policy;
     return read_windows_config(platform(), options);
   }

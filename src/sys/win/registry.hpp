@@ -8,10 +8,13 @@
 #include <string_view>
 #include <vector>
 
-#include "error.hpp"
+#include "model/error.hpp"
 #include "sys/win/platform.hpp"
 
 namespace zelvane::sys::win {
+
+using namespace model;
+using namespace value;
 
 // "HKLM" for HKEY_LOCAL_MACHINE, "HKCU" for HKEY_CURRENT_USER, "HKEY" for any other root.
 std::string_view root_text(KeyHandle root);

@@ -10,10 +10,13 @@
 #include <string>
 #include <string_view>
 
-#include "error.hpp"
+#include "model/error.hpp"
 #include "sys/win/platform.hpp"
 
 namespace zelvane::sys::win {
+
+using namespace model;
+using namespace value;
 
 // The units before the first NUL; all of them when there is none.
 std::u16string_view wide_until_nul(std::u16string_view units);

@@ -4,8 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "errors.hpp"
+#include "py_errors.hpp"
+#include "diagnostic_texts.hpp"
 #include "export.hpp"
+#include "py_plain.hpp"
 #include "siphash.hpp"
 #include "types.hpp"
 

@@ -3,9 +3,11 @@
 
 #include "py.hpp"
 
-#include "config.hpp"
+#include "model/config.hpp"
 
 namespace zelvane::python {
+
+using namespace model;
 
 PyTypeObject* diagnostics_type();
 // A new Diagnostics of the reading, or null with the Python error set.

@@ -1,8 +1,7 @@
 #include "export.hpp"
 
-#include <unordered_set>
-
-#include "debug.hpp"
+#include "bypass/rules.hpp"
+#include "diagnostic_texts.hpp"
 
 namespace zelvane::python {
 namespace {
@@ -36,65 +35,7 @@ PlainValue bypass_to_value(const BypassRules& rules) {
   return {std::move(d)};
 }
 
-// The refused values of one mode, in the order the export and Diagnostics list them.
-template <class F>
-void each_rejected(const ProxyMode& mode, F&& f) {
-  if (const auto* m = mode.get_if<ProxyMode::Manual>()) {
-    for (const auto& r : m->rejected) f(r);
-    for (const auto& r : m->bypass.rejected) f(r);
-  } else if (const auto* p = mode.get_if<ProxyMode::Pac>()) {
-    for (const auto& r : p->rejected) f(r);
-  } else if (const auto* i = mode.get_if<ProxyMode::PacInline>()) {
-    for (const auto& r : i->rejected) f(r);
-  }
-}
-
 }  // namespace
-
-std::string rejected_text(const RejectedValue& value) {
-  std::string text(name(value.kind));
-  text += " from ";
-  debug_fmt(text, value.source);
-  text += ": ";
-  text += value.redacted_input;
-  return text;
-}
-
-std::vector<std::string> collect_rejected(const ProxyConfig& config) {
-  // A set keeps this linear: a hostile no_proxy can hold hundreds of thousands of refusals.
-  struct Hash {
-    std::size_t operator()(const RejectedValue* r) const {
-      std::size_t h = std::hash<std::string>{}(r->redacted_input);
-      h ^= std::hash<std::string>{}(r->source.text) + 0x9e3779b97f4a7c15ull + (h << 6);
-      h ^= (static_cast<std::size_t>(r->kind) << 8) ^ (static_cast<std::size_t>(r->source.kind) << 16) ^
-           (r->scheme ? static_cast<std::size_t>(*r->scheme) + 1 : 0);
-      return h;
-    }
-  };
-  struct Equal {
-    bool operator()(const RejectedValue* a, const RejectedValue* b) const { return *a == *b; }
-  };
-  std::unordered_set<const RejectedValue*, Hash, Equal> seen;
-  std::vector<std::string> texts;
-  auto keep = [&](const RejectedValue& r) {
-    if (seen.insert(&r).second) texts.push_back(rejected_text(r));
-  };
-  each_rejected(config.effective, keep);
-  for (const auto& s : config.sources) each_rejected(s.mode, keep);
-  return texts;
-}
-
-std::vector<std::string> source_names(const std::vector<SourceEntry>& sources) {
-  std::vector<std::string> out;
-  for (const auto& s : sources) out.emplace_back(name(s.kind));
-  return out;
-}
-
-std::vector<std::string> fallback_names(const std::vector<SourceKind>& fallbacks) {
-  std::vector<std::string> out;
-  for (auto k : fallbacks) out.emplace_back(name(k));
-  return out;
-}
 
 PlainValue strings_to_values(const std::vector<std::string>& texts) {
   PlainList list;
@@ -111,7 +52,7 @@ PlainValue rejected_to_values(const std::vector<RejectedValue>& rejected) {
 
 PlainValue patterns_to_values(const BypassRules& rules) {
   PlainList list;
-  for (const auto& p : rules.patterns) list.push_back(str(p.to_text()));
+  for (const auto& p : rules.patterns) list.push_back(str(bypass::to_text(p)));
   return {std::move(list)};
 }
 
@@ -190,57 +131,6 @@ PlainValue snapshot_to_value(const ProxyConfig& config, bool os_readable) {
   d.emplace_back("rejected", strings_to_values(collect_rejected(config)));
   d.emplace_back("os_readable", PlainValue{os_readable});
   return {std::move(d)};
-}
-
-PyObject* plain_to_py(const PlainValue& value) {
-  return std::visit(
-      [](const auto& v) -> PyObject* {
-        using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, std::monostate>) {
-          Py_RETURN_NONE;
-        } else if constexpr (std::is_same_v<T, bool>) {
-          return PyBool_FromLong(v);
-        } else if constexpr (std::is_same_v<T, std::int64_t>) {
-          return PyLong_FromLongLong(v);
-        } else if constexpr (std::is_same_v<T, std::string>) {
-          return py_str(v).release();
-        } else if constexpr (std::is_same_v<T, PlainList>) {
-          std::vector<PyRef> items;
-          items.reserve(v.size());
-          for (const auto& item : v) {
-            items.emplace_back(plain_to_py(item));
-            if (!items.back()) return nullptr;
-          }
-          PyRef list(PyList_New(static_cast<Py_ssize_t>(items.size())));
-          if (!list) return nullptr;
-          for (std::size_t i = 0; i < items.size(); ++i) {
-            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), items[i].release());
-          }
-          return list.release();
-        } else {
-          PyRef dict(PyDict_New());
-          if (!dict) return nullptr;
-          for (const auto& [key, item] : v) {
-            PyRef py_item(plain_to_py(item));
-            if (!py_item) return nullptr;
-            PyRef py_key = py_str(key);
-            if (!py_key || PyDict_SetItem(dict.get(), py_key.get(), py_item.get()) < 0) return nullptr;
-          }
-          return dict.release();
-        }
-      },
-      value.value);
-}
-
-std::optional<std::string> repr_str_list(const std::vector<std::string>& texts) {
-  PyRef list(plain_to_py(strings_to_values(texts)));
-  if (!list) return std::nullopt;
-  PyRef repr(PyObject_Repr(list.get()));
-  if (!repr) return std::nullopt;
-  Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(repr.get(), &size);
-  if (utf8 == nullptr) return std::nullopt;
-  return std::string(utf8, static_cast<std::size_t>(size));
 }
 
 }  // namespace zelvane::python

@@ -1,8 +1,6 @@
-// The export of a snapshot as plain values, built as a tree first and then turned into
-// Python objects in one pass, and the refused-value texts shared with Diagnostics.
+// The export of a snapshot as plain values: a tree of none, bool, int, text, lists and dicts that
+// knows nothing of Python (py_plain.hpp turns it into Python objects in one pass).
 #pragma once
-
-#include "py.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -11,9 +9,11 @@
 #include <variant>
 #include <vector>
 
-#include "config.hpp"
+#include "model/config.hpp"
 
 namespace zelvane::python {
+
+using namespace model;
 
 struct PlainValue;
 using PlainList = std::vector<PlainValue>;
@@ -32,17 +32,5 @@ PlainValue fallbacks_to_values(const std::vector<SourceKind>& fallbacks);
 PlainValue patterns_to_values(const BypassRules& rules);
 PlainValue rejected_to_values(const std::vector<RejectedValue>& rejected);
 PlainValue strings_to_values(const std::vector<std::string>& texts);
-
-// "<kind> from <source>: <value>"
-std::string rejected_text(const RejectedValue& value);
-// The refused values of every mode of the reading, once each, in the order first met.
-std::vector<std::string> collect_rejected(const ProxyConfig& config);
-std::vector<std::string> source_names(const std::vector<SourceEntry>& sources);
-std::vector<std::string> fallback_names(const std::vector<SourceKind>& fallbacks);
-
-// A new Python object, or null with the first Python error set.
-PyObject* plain_to_py(const PlainValue& value);
-// The Python repr of the list of str made from the texts; none with the error set.
-std::optional<std::string> repr_str_list(const std::vector<std::string>& texts);
 
 }  // namespace zelvane::python

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "errors.hpp"
+#include "py_errors.hpp"
 #include "diagnostics.hpp"
 #include "finalizing.hpp"
 #include "read.hpp"

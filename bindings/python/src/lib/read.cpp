@@ -3,10 +3,10 @@
 #include <exception>
 #include <string>
 
-#include "debug.hpp"
+#include "value/debug.hpp"
 #include "detached.hpp"
 #include "snapshot.hpp"
-#include "sys/win/reader.hpp"
+#include "sys/reader.hpp"
 #include "util/utf8.hpp"
 
 namespace zelvane::python {
@@ -126,7 +126,7 @@ std::expected<std::optional<EnvLayer>, BindingError> read_env_layer(const EnvVar
 }
 
 std::expected<SystemReading, BindingError> read_system_config() {
-  auto config = sys::win::read_windows_config_default();
+  auto config = sys::read_system();
   if (config) return SystemReading{std::move(*config), true};
   if (config.error().get_if<Error::Unsupported>()) return SystemReading{ProxyConfig::empty(), false};
   return std::unexpected(error_parts(config.error()));
@@ -134,7 +134,7 @@ std::expected<SystemReading, BindingError> read_system_config() {
 
 ProxyConfig apply_env_layer(const ReadOptions& options, ProxyConfig config) {
   if (!options.layer) return config;
-  return ProxyConfig::merge_env(std::move(config), *options.layer, options.precedence);
+  return env::merge(std::move(config), *options.layer, options.precedence);
 }
 
 std::optional<RawReadArgs> take_read_args(PyObject* env, PyObject* precedence) {

@@ -1,4 +1,4 @@
-// read() and the environment options it shares with watch().
+// read(): its environment options (env, precedence) and the reading of the system.
 #pragma once
 
 #include "py.hpp"
@@ -6,10 +6,13 @@
 #include <expected>
 #include <optional>
 
-#include "env.hpp"
-#include "errors.hpp"
+#include "env/env.hpp"
+#include "py_errors.hpp"
 
 namespace zelvane::python {
+
+using namespace env;
+using namespace model;
 
 struct ReadOptions {
   std::optional<EnvLayer> layer;  // none under "ignore"

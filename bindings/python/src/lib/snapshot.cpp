@@ -3,10 +3,12 @@
 #include <new>
 #include <string>
 
-#include "debug.hpp"
+#include "value/debug.hpp"
 #include "diagnostics.hpp"
+#include "diagnostic_texts.hpp"
 #include "export.hpp"
-#include "errors.hpp"
+#include "py_plain.hpp"
+#include "py_errors.hpp"
 #include "types.hpp"
 
 namespace zelvane::python {

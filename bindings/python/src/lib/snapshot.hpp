@@ -3,9 +3,11 @@
 
 #include "py.hpp"
 
-#include "config.hpp"
+#include "model/config.hpp"
 
 namespace zelvane::python {
+
+using namespace model;
 
 struct SnapshotObject {
   PyObject_HEAD

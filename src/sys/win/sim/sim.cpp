@@ -10,7 +10,7 @@
 
 #include "sys/win/registry.hpp"
 #include "sys/win/win32util.hpp"
-#include "util/text.hpp"
+#include "util/ascii.hpp"
 
 namespace zelvane::sys::win::sim {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "errors.hpp"
+#include "py_errors.hpp"
 #include "sys/win/sim/sim.hpp"
 
 namespace zelvane::python::sim_control {

@@ -1,0 +1,71 @@
+#include "diagnostic_texts.hpp"
+
+#include <functional>
+#include <unordered_set>
+
+#include "value/debug.hpp"
+
+namespace zelvane::python {
+namespace {
+
+// The refused values of one mode, in the order the export and Diagnostics list them.
+template <class F>
+void each_rejected(const ProxyMode& mode, F&& f) {
+  if (const auto* m = mode.get_if<ProxyMode::Manual>()) {
+    for (const auto& r : m->rejected) f(r);
+    for (const auto& r : m->bypass.rejected) f(r);
+  } else if (const auto* p = mode.get_if<ProxyMode::Pac>()) {
+    for (const auto& r : p->rejected) f(r);
+  } else if (const auto* i = mode.get_if<ProxyMode::PacInline>()) {
+    for (const auto& r : i->rejected) f(r);
+  }
+}
+
+}  // namespace
+
+std::string rejected_text(const RejectedValue& value) {
+  std::string text(name(value.kind));
+  text += " from ";
+  debug_fmt(text, value.source);
+  text += ": ";
+  text += value.redacted_input;
+  return text;
+}
+
+std::vector<std::string> collect_rejected(const ProxyConfig& config) {
+  // A set keeps this linear: a hostile no_proxy can hold hundreds of thousands of refusals.
+  struct Hash {
+    std::size_t operator()(const RejectedValue* r) const {
+      std::size_t h = std::hash<std::string>{}(r->redacted_input);
+      h ^= std::hash<std::string>{}(r->source.text) + 0x9e3779b97f4a7c15ull + (h << 6);
+      h ^= (static_cast<std::size_t>(r->kind) << 8) ^ (static_cast<std::size_t>(r->source.kind) << 16) ^
+           (r->scheme ? static_cast<std::size_t>(*r->scheme) + 1 : 0);
+      return h;
+    }
+  };
+  struct Equal {
+    bool operator()(const RejectedValue* a, const RejectedValue* b) const { return *a == *b; }
+  };
+  std::unordered_set<const RejectedValue*, Hash, Equal> seen;
+  std::vector<std::string> texts;
+  auto keep = [&](const RejectedValue& r) {
+    if (seen.insert(&r).second) texts.push_back(rejected_text(r));
+  };
+  each_rejected(config.effective, keep);
+  for (const auto& s : config.sources) each_rejected(s.mode, keep);
+  return texts;
+}
+
+std::vector<std::string> source_names(const std::vector<SourceEntry>& sources) {
+  std::vector<std::string> out;
+  for (const auto& s : sources) out.emplace_back(name(s.kind));
+  return out;
+}
+
+std::vector<std::string> fallback_names(const std::vector<SourceKind>& fallbacks) {
+  std::vector<std::string> out;
+  for (auto k : fallbacks) out.emplace_back(name(k));
+  return out;
+}
+
+}  // namespace zelvane::python

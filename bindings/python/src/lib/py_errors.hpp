@@ -1,0 +1,42 @@
+// The module's failures: BindingError inside, ZelvaneError with its `code` outside.
+#pragma once
+
+#include "py.hpp"
+
+#include <string>
+#include <string_view>
+
+#include "model/error.hpp"
+
+namespace zelvane::python {
+
+using namespace model;
+
+struct BindingError {
+  std::string message;
+  std::string_view code;  // ERR_...
+};
+
+inline constexpr std::string_view kErrInvalidArgValue = "ERR_INVALID_ARG_VALUE";
+inline constexpr std::string_view kErrInvalidUrl = "ERR_INVALID_URL";
+inline constexpr std::string_view kErrWatcherClosed = "ERR_WATCHER_CLOSED";
+inline constexpr std::string_view kErrForked = "ERR_FORKED";
+inline constexpr std::string_view kErrZelvane = "ERR_ZELVANE";
+
+// The code of a core Error, by its variant.
+std::string_view error_code(const Error& e);
+BindingError error_parts(const Error& e);
+
+// The process-wide ZelvaneError class (borrowed; created on first use, never destroyed),
+// or null with the Python error set.
+PyObject* zelvane_error_type();
+
+// Raises a ZelvaneError carrying the message and `code`; always returns null.
+PyObject* to_py_err(const BindingError& e);
+inline PyObject* to_py_err(const Error& e) { return to_py_err(error_parts(e)); }
+
+// Turns the C++ exception being handled into a Python exception; call from a catch (...)
+// at every entry so nothing escapes into the interpreter. Always returns null.
+PyObject* raise_internal_fault() noexcept;
+
+}  // namespace zelvane::python

@@ -1,0 +1,217 @@
+#include "util/redact.hpp"
+
+#include <algorithm>
+#include <iterator>
+#include <vector>
+
+#include "util/ip_text.hpp"
+#include "util/trim.hpp"
+#include "util/utf8.hpp"
+
+namespace zelvane::util {
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+constexpr std::size_t message_limit = 256;  // characters kept by sanitize_message
+
+bool is_control(char32_t c) { return c <= 0x1F || (c >= 0x7F && c <= 0x9F); }
+
+bool is_token_separator(char c) { return c == '\t' || c == '\n' || c == ' '; }
+
+bool is_gap_space(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
+
+bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool is_encoded_colon_at(std::string_view text, std::size_t pos) {
+  return pos + 3 <= text.size() && text[pos] == '%' && text[pos + 1] == '3' &&
+         (text[pos + 2] == 'A' || text[pos + 2] == 'a');
+}
+
+// The position of the '%' of the first "%3A" (either case) at or after from.
+std::size_t find_encoded_colon(std::string_view text, std::size_t from = 0) {
+  for (std::size_t p = text.find('%', from); p != npos; p = text.find('%', p + 1)) {
+    if (is_encoded_colon_at(text, p)) return p;
+  }
+  return npos;
+}
+
+// Tokens split at the token separators; empty tokens are left out (they hold nothing).
+template <class F>
+bool any_token(std::string_view text, F&& f) {
+  std::size_t begin = 0;
+  while (begin <= text.size()) {
+    std::size_t end = begin;
+    while (end < text.size() && !is_token_separator(text[end])) ++end;
+    if (end > begin && f(text.substr(begin, end - begin))) return true;
+    begin = end + 1;
+  }
+  return false;
+}
+
+// "***@" at a position after the first character, directly after ':' or "%3A": the mark that
+// redact_credentials leaves where it replaced a password.
+bool holds_redaction(std::string_view token) {
+  for (std::size_t p = token.find("***@", 1); p != npos; p = token.find("***@", p + 1)) {
+    if (token[p - 1] == ':') return true;
+    if (p >= 3 && is_encoded_colon_at(token, p - 3)) return true;
+  }
+  return false;
+}
+
+// The first recorded position at or after pos, npos when there is none.
+std::size_t first_at_or_after(const std::vector<std::size_t>& marks, std::size_t pos) {
+  const auto it = std::lower_bound(marks.begin(), marks.end(), pos);
+  return it == marks.end() ? npos : *it;
+}
+
+}  // namespace
+
+std::string_view strip_scheme(std::string_view text) {
+  const std::size_t mark = text.find("://");
+  if (mark == npos || has_password_separator(text.substr(0, mark)).found) return text;
+  return text.substr(mark + 3);
+}
+
+SeparatorFound has_password_separator(std::string_view text) {
+  const std::size_t colon = text.find(':');
+  const std::size_t encoded = find_encoded_colon(text);
+  if (colon == npos && encoded == npos) return {};
+  if (colon < encoded) return {true, colon + 1};
+  return {true, encoded + 3};
+}
+
+std::string redact_credentials(std::string_view text) {
+  if (text.find('@') == npos) return std::string(text);
+
+  // One pass records every mark; each '@' is then resolved by bisection, so many '@' cost
+  // a logarithm each rather than a rescan of the text.
+  std::vector<std::size_t> separators, encoded, colons, schemes, ats;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (is_token_separator(c)) {
+      separators.push_back(i);
+    } else if (c == '%') {
+      if (is_encoded_colon_at(text, i)) encoded.push_back(i);
+    } else if (c == ':') {
+      colons.push_back(i);
+      if (text.substr(i, 3) == "://") schemes.push_back(i);
+    } else if (c == '@') {
+      ats.push_back(i);
+    }
+  }
+
+  std::string out;
+  out.reserve(text.size());
+  std::size_t copy = 0;
+  for (std::size_t n = 0; n < ats.size(); ++n) {
+    const std::size_t at = ats[n];
+    // A password may hold '@': within one token the decision falls to its last '@'.
+    if (n + 1 < ats.size()) {
+      const std::string_view gap = text.substr(at + 1, ats[n + 1] - at - 1);
+      if (std::none_of(gap.begin(), gap.end(), is_gap_space) && gap.find("//") == npos) continue;
+    }
+
+    std::size_t start = copy;
+    const auto sep = std::lower_bound(separators.begin(), separators.end(), at);
+    if (sep != separators.begin()) start = std::max(start, *std::prev(sep) + 1);
+
+    const std::size_t scheme = first_at_or_after(schemes, start);
+    if (scheme != npos && scheme + 3 <= at && first_at_or_after(colons, start) >= scheme) {
+      const std::size_t enc = first_at_or_after(encoded, start);
+      if (enc == npos || enc + 3 > scheme) start = scheme + 3;
+    }
+
+    std::size_t colon = first_at_or_after(colons, start);
+    if (colon != npos && colon >= at) colon = npos;
+    std::size_t enc = first_at_or_after(encoded, start);
+    if (enc != npos && enc + 3 > at) enc = npos;
+    if (colon == npos && enc == npos) continue;
+    const std::size_t password = colon < enc ? colon + 1 : enc + 3;
+
+    out.append(text.substr(copy, password - copy));
+    out += "***";
+    copy = at;
+  }
+  out.append(text.substr(copy));
+  return out;
+}
+
+bool token_has_credentials(std::string_view text) {
+  std::string_view t = strip_scheme(text);
+  if (const std::size_t at = t.rfind('@'); at != npos) t = t.substr(at + 1);
+  if (const std::size_t cut = t.find_first_of("/?#"); cut != npos && cut > 0) t = t.substr(0, cut);
+  t = trim_unicode_whitespace(t);
+  if (parse_ipv6_groups(t)) return false;
+  if (const std::size_t colon = t.rfind(':'); colon != npos) {
+    std::string_view port = t.substr(colon + 1);
+    if (port.starts_with('-')) port.remove_prefix(1);
+    if (!port.empty() && std::all_of(port.begin(), port.end(), is_ascii_digit)) t = t.substr(0, colon);
+  }
+  if (t.size() >= 2 && t.front() == '[' && t.back() == ']') t = t.substr(1, t.size() - 2);
+  if (parse_ipv6_groups(t)) return false;
+  return has_password_separator(t).found;
+}
+
+std::string withheld_message(std::size_t characters) {
+  return "<" + std::to_string(characters) +
+         " characters, withheld: it may hold a user:password fragment>";
+}
+
+std::string redact(std::string_view text) {
+  std::string r = redact_credentials(text);
+  const auto withheld = [&] { return withheld_message(count_chars(r)); };
+  if (token_has_credentials(r)) return withheld();
+
+  // After a redaction, a later token with a bare user name before its '@' suggests that the
+  // password ran on past a space and its tail is still there.
+  bool after_redaction = false;
+  const bool suspicious_tail = any_token(r, [&](std::string_view token) {
+    if (const std::size_t at = token.rfind('@'); after_redaction && at != npos) {
+      if (!has_password_separator(strip_scheme(token.substr(0, at))).found) return true;
+    }
+    after_redaction = after_redaction || holds_redaction(token);
+    return false;
+  });
+  if (suspicious_tail) return withheld();
+
+  const bool unredacted = any_token(r, [](std::string_view token) {
+    const std::size_t at = token.rfind('@');
+    if (at == npos) return token_has_credentials(token);
+    const std::string_view user = token.substr(0, at);
+    const std::string_view stripped = strip_scheme(user);
+    const SeparatorFound sep = has_password_separator(stripped);
+    if (!sep.found || stripped.substr(sep.after) == "***") return false;
+    return token_has_credentials(user);
+  });
+  if (unredacted) return withheld();
+  return r;
+}
+
+std::string mask_control_chars(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t pos = 0; pos < text.size();) {
+    const DecodedChar u = decode_utf8_at(text, pos);
+    if (u.valid && is_control(u.code_point)) {
+      out += '.';
+    } else {
+      out.append(text.substr(pos, u.length));
+    }
+    pos += u.length;
+  }
+  return out;
+}
+
+std::string sanitize_message(std::string_view text) {
+  const std::string r = redact_credentials(mask_control_chars(text));
+  std::size_t end = 0;
+  for (std::size_t characters = 0; end < r.size() && characters < message_limit; ++characters) {
+    end += decode_utf8_at(r, end).length;
+  }
+  // Masking came first and redaction writes only '*', so the cut holds no control character.
+  std::string out = r.substr(0, end);
+  if (end < r.size()) out += "\u2026";
+  return out;
+}
+
+}  // namespace zelvane::util
