@@ -1,0 +1,47 @@
+// The name resolver behind dnsResolve, isResolvable and isInNet, as a seam: the system's
+// resolver in production, a scripted one in tests.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ip.hpp"
+
+namespace zelvane::pac::hostfn {
+
+class Resolver {
+ public:
+  virtual ~Resolver() = default;
+  // Every address of one lookup, in the order the resolver gave them; empty when the lookup
+  // fails for any reason. Blocks for as long as the resolver takes; never throws. May be
+  // called from several threads at once.
+  virtual std::vector<IpAddr> lookup(std::string_view name) = 0;
+};
+
+// getaddrinfo (port 0, any family, stream sockets). A name holding a NUL character fails
+// without a lookup: the C call would silently resolve the truncated name. Process-wide and
+// never destroyed.
+Resolver& system_resolver();
+
+// Answers from a table; a name without an entry fails. Records every name asked, so tests
+// can show that no lookup happened.
+class ScriptedResolver final : public Resolver {
+ public:
+  ScriptedResolver() = default;
+  explicit ScriptedResolver(std::map<std::string, std::vector<IpAddr>, std::less<>> answers)
+      : answers_(std::move(answers)) {}
+
+  void set(std::string name, std::vector<IpAddr> addresses);
+  std::vector<IpAddr> lookup(std::string_view name) override;
+  std::vector<std::string> asked() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<std::string, std::vector<IpAddr>, std::less<>> answers_;
+  std::vector<std::string> asked_;
+};
+
+}  // namespace zelvane::pac::hostfn
