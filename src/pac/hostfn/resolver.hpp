@@ -16,9 +16,9 @@ class Resolver {
  public:
   virtual ~Resolver() = default;
   // Every address of one lookup, in the order the resolver gave them; empty when the lookup
-  // fails for any reason. Blocks for as long as the resolver takes; never throws. May be
+  // fails for any reason. Blocks for as long as the resolver takes. May be
   // called from several threads at once.
-  virtual std::vector<IpAddr> lookup(std::string_view name) = 0;
+  virtual std::vector<IpAddr> lookup(std::string_view name) noexcept = 0;
 };
 
 // getaddrinfo (port 0, any family, stream sockets). A name holding a NUL character fails
@@ -35,7 +35,7 @@ class ScriptedResolver final : public Resolver {
       : answers_(std::move(answers)) {}
 
   void set(std::string name, std::vector<IpAddr> addresses);
-  std::vector<IpAddr> lookup(std::string_view name) override;
+  std::vector<IpAddr> lookup(std::string_view name) noexcept override;
   std::vector<std::string> asked() const;
 
  private:
