@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "pac/hostfn/policy.hpp"
-#include "time.hpp"
+#include "value/time.hpp"
 
 namespace zelvane::pac::hostfn {
 
@@ -33,7 +33,7 @@ struct CivilTime {
 void debug_fmt(std::string& out, const CivilTime& t);
 
 // The moment `at` in UTC when `utc`, else shifted by `utc_offset` seconds (saturating).
-CivilTime civil_time_at(WallTime at, std::int32_t utc_offset, bool utc);
+CivilTime civil_time_at(value::WallTime at, std::int32_t utc_offset, bool utc);
 // The current moment: PacPolicy::now when set, else the system's wall clock.
 CivilTime civil_time(const PacPolicy& policy, bool utc);
 

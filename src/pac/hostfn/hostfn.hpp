@@ -30,18 +30,17 @@
 #include <string>
 #include <string_view>
 
-#include "ip.hpp"
 #include "pac/hostfn/datetime.hpp"
 #include "pac/hostfn/policy.hpp"
 #include "pac/hostfn/resolver.hpp"
+#include "value/ip.hpp"
 
 namespace zelvane::pac::hostfn {
 
 // The global names in the order the evaluation binds them.
 inline constexpr std::array<std::string_view, 14> kHostFunctionNames = {
-    "isPlainHostName", "dnsDomainIs",  "localHostOrDomainIs", "isResolvable",
-    "isInNet",         "dnsResolve",   "myIpAddress",         "dnsDomainLevels",
-    "shExpMatch",      "weekdayRange", "dateRange",           "timeRange",
+    "isPlainHostName", "dnsDomainIs",     "localHostOrDomainIs", "isResolvable", "isInNet",   "dnsResolve",
+    "myIpAddress",     "dnsDomainLevels", "shExpMatch",          "weekdayRange", "dateRange", "timeRange",
     "alert",           "convert_addr"};
 
 // ---- The script-facing bodies, one per global function.
@@ -54,8 +53,7 @@ bool dns_domain_is(std::string_view host, std::string_view domain);
 bool local_host_or_domain_is(std::string_view host, std::string_view hostdom);
 // An address literal (IPv4 in any URL form, IPv6 in the standard form, bracketed or not), or
 // a name with a usable IPv4 address.
-bool is_resolvable(std::string_view host, const PacPolicy& policy,
-                   Resolver& resolver = system_resolver());
+bool is_resolvable(std::string_view host, const PacPolicy& policy, Resolver& resolver = system_resolver());
 // Pattern and mask strict dotted quads (read first: a bad one costs no lookup), host a dotted
 // quad or resolved as dnsResolve does; (host ^ pattern) & mask == 0.
 bool is_in_net(std::string_view host, std::string_view pattern, std::string_view mask,
@@ -80,26 +78,26 @@ std::int32_t convert_addr_number(std::string_view ipaddr);
 
 // The IPv4 address dnsResolve reports, or none: white space trimmed, "[v6]" unbracketed, an
 // IPv4 literal answered as it stands, an IPv6 literal never answered, anything else resolved.
-std::optional<Ipv4Addr> dns_resolve_v4(std::string_view text, const PacPolicy& policy,
-                                       Resolver& resolver = system_resolver());
+std::optional<value::Ipv4Addr> dns_resolve_v4(std::string_view text, const PacPolicy& policy,
+                                              Resolver& resolver = system_resolver());
 // The first usable IPv4 address of a lookup of the name as given; none without a lookup for
 // the empty name, a name holding NUL, or resolve_dns false.
-std::optional<Ipv4Addr> resolve_with_policy(std::string_view name, const PacPolicy& policy,
-                                            Resolver& resolver = system_resolver());
+std::optional<value::Ipv4Addr> resolve_with_policy(std::string_view name, const PacPolicy& policy,
+                                                   Resolver& resolver = system_resolver());
 // In answer order: IPv4 addresses and IPv4-mapped IPv6 ones (as their IPv4 address) are
 // candidates, other IPv6 addresses are skipped, internal candidates are skipped unless the
 // policy allows them.
-std::optional<Ipv4Addr> first_usable_ipv4(std::span<const IpAddr> addresses,
-                                          const PacPolicy& policy);
+std::optional<value::Ipv4Addr> first_usable_ipv4(std::span<const value::IpAddr> addresses,
+                                                 const PacPolicy& policy);
 // Loopback, private, link-local, shared, documentation, benchmarking, multicast, reserved
 // and the other special-purpose ranges; for IPv6 ::, ::1, fc00::/7, fe80::/10, ff00::/8 and
 // IPv4-mapped internal addresses.
-bool is_internal_address(Ipv4Addr address);
-bool is_internal_address(const Ipv6Addr& address);
-bool is_internal_address(const IpAddr& address);
+bool is_internal_address(value::Ipv4Addr address);
+bool is_internal_address(const value::Ipv6Addr& address);
+bool is_internal_address(const value::IpAddr& address);
 // Exactly four '.'-separated parts of one to three ASCII digits, each at most 255 (leading
 // zeros read as decimal); nothing else.
-std::optional<Ipv4Addr> parse_dotted_quad(std::string_view text);
+std::optional<value::Ipv4Addr> parse_dotted_quad(std::string_view text);
 // The four first '.'-separated parts, each trimmed and read as an unsigned decimal (an
 // optional '+'; unreadable is 0), low eight bits each, missing parts 0, the rest ignored.
 std::uint32_t convert_addr(std::string_view text);

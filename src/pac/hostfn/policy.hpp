@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "ip.hpp"
-#include "time.hpp"
+#include "value/ip.hpp"
+#include "value/time.hpp"
 
 namespace zelvane::pac::hostfn {
 
@@ -19,13 +19,13 @@ struct PacPolicy {
   // Whether resolved addresses in the internal ranges are usable; false: they are skipped.
   bool allow_internal_addresses = false;
   // What myIpAddress answers; none: 127.0.0.1.
-  std::optional<IpAddr> my_ip_address;
+  std::optional<value::IpAddr> my_ip_address;
   // Budget of one evaluation; none: evaluate on the caller's thread without a deadline.
-  std::optional<Duration> timeout;
+  std::optional<value::Duration> timeout;
   // Seconds east of UTC that turn the UTC clock into the script's local time.
   std::int32_t local_utc_offset = 0;
   // A fixed clock for the date and time functions; none: the system's wall clock.
-  std::optional<WallTime> now;
+  std::optional<value::WallTime> now;
 
   // PacPolicy { resolve_dns: false, allow_internal_addresses: false, my_ip_address: None,
   // timeout: Some(5s), local_utc_offset: 0, now: None }

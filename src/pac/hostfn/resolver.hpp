@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ip.hpp"
+#include "value/ip.hpp"
 
 namespace zelvane::pac::hostfn {
 
@@ -18,7 +18,7 @@ class Resolver {
   // Every address of one lookup, in the order the resolver gave them; empty when the lookup
   // fails for any reason. Blocks for as long as the resolver takes. May be
   // called from several threads at once.
-  virtual std::vector<IpAddr> lookup(std::string_view name) noexcept = 0;
+  virtual std::vector<value::IpAddr> lookup(std::string_view name) noexcept = 0;
 };
 
 // getaddrinfo (port 0, any family, stream sockets). A name holding a NUL character fails
@@ -31,16 +31,16 @@ Resolver& system_resolver();
 class ScriptedResolver final : public Resolver {
  public:
   ScriptedResolver() = default;
-  explicit ScriptedResolver(std::map<std::string, std::vector<IpAddr>, std::less<>> answers)
+  explicit ScriptedResolver(std::map<std::string, std::vector<value::IpAddr>, std::less<>> answers)
       : answers_(std::move(answers)) {}
 
-  void set(std::string name, std::vector<IpAddr> addresses);
-  std::vector<IpAddr> lookup(std::string_view name) noexcept override;
+  void set(std::string name, std::vector<value::IpAddr> addresses);
+  std::vector<value::IpAddr> lookup(std::string_view name) noexcept override;
   std::vector<std::string> asked() const;
 
  private:
   mutable std::mutex mutex_;
-  std::map<std::string, std::vector<IpAddr>, std::less<>> answers_;
+  std::map<std::string, std::vector<value::IpAddr>, std::less<>> answers_;
   std::vector<std::string> asked_;
 };
 
