@@ -351,6 +351,43 @@ TEST(ShExpMatch, Table) {
   for (const auto& c : cases) EXPECT_EQ(sh_exp_match(c.a, c.b), c.expected) << c.a << " " << c.b;
 }
 
+// Whole-match by dynamic programming over characters: slow, obviously right.
+bool reference_match(const std::vector<std::string>& text, const std::vector<std::string>& pattern) {
+  std::vector<std::vector<char>> m(text.size() + 1, std::vector<char>(pattern.size() + 1, 0));
+  m[0][0] = 1;
+  for (std::size_t j = 1; j <= pattern.size(); ++j) m[0][j] = m[0][j - 1] && pattern[j - 1] == "*";
+  for (std::size_t i = 1; i <= text.size(); ++i) {
+    for (std::size_t j = 1; j <= pattern.size(); ++j) {
+      const std::string& pc = pattern[j - 1];
+      m[i][j] =
+          pc == "*" ? (m[i][j - 1] || m[i - 1][j]) : (m[i - 1][j - 1] && (pc == "?" || pc == text[i - 1]));
+    }
+  }
+  return m[text.size()][pattern.size()];
+}
+
+TEST(ShExpMatch, AgreesWithAReferenceMatcher) {
+  const std::vector<std::string> text_chars = {"a", "b", "\u00e9", "*", "?"};
+  const std::vector<std::string> pattern_chars = {"a", "b", "\u00e9", "*", "?", "?", "*"};
+  std::uint32_t seed = 12345;
+  const auto next = [&](std::size_t n) {
+    seed = seed * 1664525u + 1013904223u;
+    return (seed >> 8) % n;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    std::vector<std::string> text, pattern;
+    for (std::size_t i = next(8); i > 0; --i) text.push_back(text_chars[next(text_chars.size())]);
+    for (std::size_t i = next(7); i > 0; --i) pattern.push_back(pattern_chars[next(pattern_chars.size())]);
+    std::string t, p;
+    for (const auto& c : text) t += c;
+    for (const auto& c : pattern) p += c;
+    // '*' and '?' in the text are ordinary characters, matched only by themselves or '?'.
+    std::vector<std::string> literal_text = text;
+    for (auto& c : literal_text) c = c == "*" ? "\x01" : c == "?" ? "\x02" : c;
+    ASSERT_EQ(sh_exp_match(t, p), reference_match(literal_text, pattern)) << "'" << t << "' '" << p << "'";
+  }
+}
+
 TEST(ShExpMatch, StepBudgetBoundsEveryCall) {
   // Each attempt from a new start walks the whole run of 'a's before failing at 'b'.
   const auto text = [](std::size_t run) { return std::string(run, 'a') + "b"; };
