@@ -524,6 +524,47 @@ TEST(PacPoolFork, ChildCountsNoneOfTheParentsThreads) {
     EXPECT_EQ(pool.stats().started, 1u);
   }
 }
+
+// Forks while other threads are in and out of the pool's locks all the time: a lock that one
+// of them held at that moment must not stay locked in the child.
+TEST(PacPoolFork, ChildFindsThePoolsLocksFree) {
+  PacPool pool(options(2, 1ms));
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> busy;
+  // Three callers for two slots: one of them is often waiting for a slot at fork().
+  for (int t = 0; t < 5; ++t) {
+    busy.emplace_back([&, t] {
+      while (!stop.load()) {
+        if (t < 3) {
+          std::ignore = pool.evaluate(answering(1));
+        } else {
+          std::ignore = pool.stats();
+        }
+      }
+    });
+  }
+  int hung = 0, failed = 0;
+  for (int round = 0; round < 12; ++round) {
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      const PacAnswer answer = pool.evaluate(answering(4, millis(3'000)));
+      _exit(answer && answer->size() == 4 ? 0 : 1);
+    }
+    int status = 0;
+    if (!eventually([&] { return waitpid(child, &status, WNOHANG) == child; }, 10s)) {
+      ++hung;
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+    } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      ++failed;
+    }
+  }
+  stop = true;
+  for (auto& t : busy) t.join();
+  EXPECT_EQ(hung, 0);
+  EXPECT_EQ(failed, 0);
+}
 #endif
 
 }  // namespace
