@@ -13,6 +13,9 @@
 #include "util/text.hpp"
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX  // keeps std::max and MonotonicInstant::max usable
+#endif
 #include <windows.h>
 #else
 #include <pthread.h>
