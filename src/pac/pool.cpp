@@ -498,9 +498,13 @@ PacAnswer PacPool::evaluate(PacJob job) {
       };
       // A thread that cannot start drops its body unrun, with the task in it: the slot is
       // released and the reply end closed.
-      auto started = state.start_thread(kThreadName, std::move(body));
-      if (!started) return failure(Error::io(kSpawnContext, OsError::other(started.error().text)));
+      // Counted first, so that a job seen running is already counted.
       state.started.fetch_add(1, std::memory_order_relaxed);
+      auto started = state.start_thread(kThreadName, std::move(body));
+      if (!started) {
+        state.started.fetch_sub(1, std::memory_order_relaxed);
+        return failure(Error::io(kSpawnContext, OsError::other(started.error().text)));
+      }
       started->let_go();
       break;
     }

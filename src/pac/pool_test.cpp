@@ -246,9 +246,12 @@ TEST(PacPool, IdleThreadLeavesAndTheNextCallStartsAnother) {
 }
 
 // Three threads go idle one after the other; the first leaves. The next call must take the one
-// that went idle last, so the leaving thread's entry must not reorder the others.
-TEST(PacPool, MostRecentlyIdleThreadIsTakenFirst) {
-  PacPool pool(options(3, 1200ms));
+// that went idle last, so the leaving thread's entry must not reorder the others. Only a call
+// made before the second thread can have left shows it; a run slowed past that (a loaded
+// machine) is tried again.
+void most_recently_idle_first(bool& conclusive) {
+  constexpr auto kIdle = 1500ms;
+  PacPool pool(options(3, kIdle));
   Held a, b, c;
   auto run = [&](Held& h, std::size_t n) {
     return std::async(std::launch::async, [&pool, job = h.job(n, millis(20'000))]() mutable {
@@ -263,19 +266,30 @@ TEST(PacPool, MostRecentlyIdleThreadIsTakenFirst) {
 
   a.gate->count_down();
   ASSERT_TRUE(fa.get());  // its thread is listed idle before the answer goes out
-  std::this_thread::sleep_for(500ms);
+  std::this_thread::sleep_for(1000ms);
+  const auto b_idle = Clock::now();  // b cannot leave before b_idle + kIdle
   b.gate->count_down();
   ASSERT_TRUE(fb.get());
-  std::this_thread::sleep_for(300ms);
+  std::this_thread::sleep_for(200ms);
   c.gate->count_down();
   ASSERT_TRUE(fc.get());
-  // a leaves about 1.2 s after going idle; b 0.5 s after that.
-  ASSERT_TRUE(eventually([&] { return pool.stats().idle == 2; }));
+  ASSERT_TRUE(eventually([&] { return pool.stats().idle == 2; }));  // a has left
   const std::thread::id next = thread_of(pool);
+  conclusive = Clock::now() < b_idle + kIdle;
+  if (!conclusive) return;
   EXPECT_EQ(next, tc);
   EXPECT_NE(next, tb);
   EXPECT_NE(next, ta);
   EXPECT_EQ(pool.stats().started, 3u);
+}
+
+TEST(PacPool, MostRecentlyIdleThreadIsTakenFirst) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    bool conclusive = false;
+    most_recently_idle_first(conclusive);
+    if (HasFatalFailure() || conclusive) return;
+  }
+  GTEST_SKIP() << "the machine was too slow to keep the second thread idle until the call";
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -493,7 +507,7 @@ class PacPoolFork : public ::testing::Test {
 
 // Run in a forked child: one evaluation, which must succeed and leave no slot taken.
 int evaluate_in_child(PacPool& pool) {
-  const PacAnswer answer = pool.evaluate(answering(4, millis(3'000)));
+  const PacAnswer answer = pool.evaluate(answering(4, millis(10'000)));
   if (!answer) {
     const Error& e = answer.error();
     return e.get_if<Error::PacSaturated>() ? 12 : e.get_if<Error::PacTimeout>() ? 13 : 14;
@@ -572,7 +586,7 @@ TEST_F(PacPoolFork, ChildFindsThePoolsLocksFree) {
     ASSERT_NE(child, -1);
     if (child == 0) _exit(evaluate_in_child(pool));
     int status = 0;
-    if (!eventually([&] { return waitpid(child, &status, WNOHANG) == child; }, 10s)) {
+    if (!eventually([&] { return waitpid(child, &status, WNOHANG) == child; }, 20s)) {
       ++hung;
       kill(child, SIGKILL);
       waitpid(child, &status, 0);
