@@ -10,7 +10,7 @@
 #include <tuple>
 #include <utility>
 
-#include "util/text.hpp"
+#include "util/redact.hpp"
 
 #ifdef _WIN32
 #ifndef NOMINMAX

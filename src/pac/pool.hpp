@@ -26,12 +26,16 @@
 #include <string_view>
 #include <vector>
 
-#include "config.hpp"
-#include "error.hpp"
+#include "model/error.hpp"
+#include "model/route_step.hpp"
 #include "sys/thread.hpp"
-#include "time.hpp"
+#include "value/time.hpp"
 
 namespace zelvane::pac {
+
+// The evaluation speaks the model's terms.
+using namespace model;
+using namespace value;
 
 using MonotonicInstant = std::chrono::steady_clock::time_point;
 using PacAnswer = Result<std::vector<RouteStep>>;
