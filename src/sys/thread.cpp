@@ -73,6 +73,11 @@ struct Start {
   ThreadBody body;
 };
 
+// The forced unwind is caught by a reference that the runtime binds to no object, which
+// UBSan's null check would take for a fault and stop the process at.
+#if defined(__GNUC__) && !defined(_WIN32)
+__attribute__((no_sanitize("null")))
+#endif
 void run(Start* raw) noexcept(false) {
   std::unique_ptr<Start> start(raw);
   name_thread(start->name);

@@ -1,0 +1,531 @@
+#include "pac/pool.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <tuple>
+#include <utility>
+
+#include "util/redact.hpp"
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX  // keeps std::max and MonotonicInstant::max usable
+#endif
+#include <windows.h>
+#else
+#include <pthread.h>
+#include <unistd.h>
+#endif
+
+namespace zelvane::pac {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::string_view kThreadName = "zelvane-pac";
+constexpr std::string_view kSpawnContext = "spawning the PAC evaluation thread";
+constexpr std::string_view kNoResult = "the PAC evaluation thread ended without producing a result";
+
+PacAnswer failure(Error error) { return std::unexpected(std::move(error)); }
+
+std::uint32_t current_pid() noexcept {
+#ifdef _WIN32
+  return static_cast<std::uint32_t>(GetCurrentProcessId());
+#else
+  return static_cast<std::uint32_t>(getpid());
+#endif
+}
+
+// Every pool thread of the process takes its id from here.
+std::atomic<std::uint64_t> next_worker_id{0};
+
+// now + budget, or none when that is past what the clock can hold.
+std::optional<MonotonicInstant> deadline_after(MonotonicInstant now, Duration budget) {
+  using std::chrono::nanoseconds;
+  const auto room = static_cast<std::uint64_t>((MonotonicInstant::max() - now).count());
+  constexpr std::uint64_t kNanosPerSec = 1'000'000'000u;
+  if (budget.secs > room / kNanosPerSec) return std::nullopt;
+  const std::uint64_t total = budget.secs * kNanosPerSec + budget.nanos;
+  if (total > room) return std::nullopt;
+  return now + nanoseconds(static_cast<nanoseconds::rep>(total));
+}
+
+// ---------------------------------------------------------------------------------------------
+// A channel that holds one message at a time, so that no send ever waits. A send fails (and
+// hands the message back) once the receiver is gone; a receive ends as Closed once every
+// sender is gone without a message. Dropping a sender that is not the last touches no lock:
+// a forked child drops the idle entries of its parent's threads, whose channel locks may have
+// been held by threads that do not exist there.
+
+enum class Received { Message, TimedOut, Closed };
+
+template <class T>
+struct ChannelCore {
+  std::mutex mutex;
+  std::condition_variable ready;
+  std::optional<T> message;
+  bool receiver_gone = false;
+  bool senders_gone = false;
+  std::atomic<std::size_t> senders{1};
+};
+
+template <class T>
+class Sender {
+ public:
+  explicit Sender(std::shared_ptr<ChannelCore<T>> core) : core_(std::move(core)) {}
+  Sender(const Sender& other) : core_(other.core_) {
+    if (core_) core_->senders.fetch_add(1, std::memory_order_relaxed);
+  }
+  Sender(Sender&& other) noexcept = default;
+  Sender& operator=(const Sender&) = delete;
+  Sender& operator=(Sender&& other) noexcept {
+    if (this != &other) {
+      drop();
+      core_ = std::move(other.core_);
+    }
+    return *this;
+  }
+  ~Sender() { drop(); }
+
+  // The message back when nobody receives any more.
+  std::optional<T> send(T message) {
+    {
+      std::lock_guard lock(core_->mutex);
+      if (core_->receiver_gone) return std::optional<T>(std::move(message));
+      core_->message.emplace(std::move(message));
+    }
+    core_->ready.notify_one();
+    return std::nullopt;
+  }
+
+  void drop() noexcept {
+    if (!core_) return;
+    if (core_->senders.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+      {
+        std::lock_guard lock(core_->mutex);
+        core_->senders_gone = true;
+      }
+      core_->ready.notify_all();
+    }
+    core_.reset();
+  }
+
+ private:
+  std::shared_ptr<ChannelCore<T>> core_;
+};
+
+template <class T>
+class Receiver {
+ public:
+  explicit Receiver(std::shared_ptr<ChannelCore<T>> core) : core_(std::move(core)) {}
+  Receiver(Receiver&&) noexcept = default;
+  Receiver& operator=(Receiver&&) = delete;
+  ~Receiver() {
+    if (!core_) return;
+    std::optional<T> unread;
+    {
+      std::lock_guard lock(core_->mutex);
+      core_->receiver_gone = true;
+      if (core_->message) {
+        unread.emplace(std::move(*core_->message));
+        core_->message.reset();
+      }
+    }
+    // `unread` (a task would release its slot) goes after the unlock.
+  }
+
+  // Waits until `until`, or without limit when there is none.
+  Received receive(std::optional<T>& out, std::optional<MonotonicInstant> until) {
+    std::unique_lock lock(core_->mutex);
+    const auto done = [&] { return core_->message.has_value() || core_->senders_gone; };
+    if (until) {
+      core_->ready.wait_until(lock, *until, done);
+    } else {
+      core_->ready.wait(lock, done);
+    }
+    if (core_->message) {
+      out.emplace(std::move(*core_->message));
+      core_->message.reset();
+      return Received::Message;
+    }
+    return core_->senders_gone ? Received::Closed : Received::TimedOut;
+  }
+
+ private:
+  std::shared_ptr<ChannelCore<T>> core_;
+};
+
+template <class T>
+std::pair<Sender<T>, Receiver<T>> make_channel() {
+  auto core = std::make_shared<ChannelCore<T>>();
+  return {Sender<T>(core), Receiver<T>(core)};
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+PacAnswer PacJob::call_once(std::optional<MonotonicInstant> deadline) && {
+  auto run = std::move(work);
+  if (!run)
+    return failure(Error::PacEvaluation{util::sanitize_message("the PAC evaluation had nothing to run")});
+  PacAnswer answer = run(deadline);
+  if (!answer && deadline && Clock::now() >= *deadline) return failure(Error::PacTimeout{budget});
+  return answer;
+}
+
+std::size_t default_max_slots() noexcept {
+  return std::max<std::size_t>(std::thread::hardware_concurrency(), 4);
+}
+
+struct PacPool::State {
+  explicit State(PacPoolOptions options);
+  ~State();
+
+  // One slot, proven taken; released exactly once, when the job has run or when its task is
+  // dropped unrun. It remembers the process that took it: in a forked child the count starts
+  // again from zero, and the parent's slots are not taken from it.
+  class Permit {
+   public:
+    Permit(State* state, std::uint32_t pid) : state_(state), pid_(pid) {}
+    Permit(Permit&& other) noexcept : state_(std::exchange(other.state_, nullptr)), pid_(other.pid_) {}
+    Permit& operator=(Permit&&) = delete;
+    ~Permit() { release(); }
+    void release() noexcept {
+      if (State* s = std::exchange(state_, nullptr)) s->release_slot(pid_);
+    }
+
+   private:
+    State* state_;
+    std::uint32_t pid_;
+  };
+
+  struct BoxedJob {
+    PacJob job;
+    std::optional<MonotonicInstant> deadline;
+  };
+
+  struct Task {
+    Sender<PacAnswer> reply;
+    BoxedJob job;
+    Permit permit;
+  };
+
+  struct IdleWorker {
+    Sender<Task> job_sender;
+    std::uint64_t worker_id;
+    std::uint32_t pid;
+  };
+
+  std::optional<Permit> take_slot(std::optional<MonotonicInstant> deadline);
+  void release_slot(std::uint32_t pid) noexcept;
+  // Counts taken in another process belong to threads that do not exist here.
+  void adopt_process_locked() noexcept;
+
+  std::optional<IdleWorker> pop_idle();
+  void push_idle(IdleWorker entry);
+  bool remove_idle(std::uint64_t worker_id);
+
+  const std::chrono::nanoseconds idle_timeout;
+  const std::size_t max_slots;
+  const PacThreadStarter start_thread;
+
+  std::mutex active_mutex;
+  std::condition_variable slot_freed;
+  std::size_t active = 0;
+  std::uint32_t active_pid = current_pid();
+
+  std::mutex idle_mutex;
+  std::vector<IdleWorker> idle;
+
+  std::atomic<std::uint64_t> started{0};
+};
+
+namespace {
+
+using State = PacPool::State;
+
+// ---------------------------------------------------------------------------------------------
+// fork(): the child is a copy of one thread. A pool lock held by any other thread at that
+// moment would stay locked in the child for ever, and a condition variable may still count
+// waiters that do not exist there. So every pool's two locks are taken around fork() (which
+// also leaves its lists in one piece), and the child makes its condition variables anew.
+
+struct Registry {
+  std::mutex mutex;
+  std::vector<State*> pools;
+};
+
+std::atomic<Registry*> registry_ptr{nullptr};
+
+#ifndef _WIN32
+void before_fork() noexcept {
+  Registry* r = registry_ptr.load(std::memory_order_acquire);
+  if (r == nullptr) return;
+  r->mutex.lock();
+  for (State* s : r->pools) {
+    s->active_mutex.lock();
+    s->idle_mutex.lock();
+  }
+}
+
+void after_fork_parent() noexcept {
+  Registry* r = registry_ptr.load(std::memory_order_acquire);
+  if (r == nullptr) return;
+  for (State* s : r->pools) {
+    s->idle_mutex.unlock();
+    s->active_mutex.unlock();
+  }
+  r->mutex.unlock();
+}
+
+void after_fork_child() noexcept {
+  Registry* r = registry_ptr.load(std::memory_order_acquire);
+  if (r == nullptr) return;
+  for (State* s : r->pools) {
+    // The old one is abandoned, not destroyed: its waiters are gone with their threads.
+    std::construct_at(&s->slot_freed);
+    s->idle_mutex.unlock();
+    s->active_mutex.unlock();
+  }
+  r->mutex.unlock();
+}
+#endif
+
+Registry& registry() {
+  static Registry* const r = [] {
+    auto* created = new Registry;  // never destroyed: handlers may run until the process ends
+    registry_ptr.store(created, std::memory_order_release);
+#ifndef _WIN32
+    pthread_atfork(before_fork, after_fork_parent, after_fork_child);
+#endif
+    return created;
+  }();
+  return *r;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The worker.
+
+void run_task(State& state, std::uint64_t worker_id, const Sender<State::Task>& self, State::Task task) {
+  std::optional<PacAnswer> answer;
+  try {
+    answer.emplace(std::move(task.job.job).call_once(task.job.deadline));
+  } catch (const std::exception&) {
+    // The evaluation is given up: its reply end goes unsent, which tells the caller. Anything
+    // else thrown (a forced unwind among them) ends the thread, and the task goes with the
+    // stack: its slot is released and its caller told all the same.
+  }
+  // Listed as idle before the slot is released, so that a caller woken by the release finds
+  // this thread instead of starting another; the answer goes last.
+  state.push_idle(State::IdleWorker{self, worker_id, current_pid()});
+  task.permit.release();
+  if (answer) {
+    // Fails when the caller has stopped waiting: the answer is dropped.
+    std::ignore = task.reply.send(std::move(*answer));
+  }
+}
+
+void worker_loop(State& state, std::uint64_t worker_id, const Sender<State::Task>& self,
+                 Receiver<State::Task>& tasks) {
+  std::optional<State::Task> task;
+  if (tasks.receive(task, std::nullopt) != Received::Message) return;
+  for (;;) {
+    State::Task current = std::move(*task);
+    task.reset();
+    run_task(state, worker_id, self, std::move(current));
+    switch (tasks.receive(task, Clock::now() + state.idle_timeout)) {
+      case Received::Message:
+        continue;
+      case Received::Closed:
+        return;
+      case Received::TimedOut:
+        break;
+    }
+    if (state.remove_idle(worker_id)) return;
+    // A caller has taken this thread's entry and is sending, or has sent, a task: it must run.
+    if (tasks.receive(task, std::nullopt) != Received::Message) return;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+PacPool::State::State(PacPoolOptions options)
+    : idle_timeout(options.idle_timeout),
+      max_slots(std::max<std::size_t>(options.max_slots, 1)),
+      start_thread(options.start_thread ? std::move(options.start_thread)
+                                        : PacThreadStarter(sys::start_thread)) {
+  idle.reserve(std::min<std::size_t>(max_slots, 64));
+  Registry& r = registry();
+  std::lock_guard lock(r.mutex);
+  r.pools.push_back(this);
+}
+
+PacPool::State::~State() {
+  Registry& r = registry();
+  std::lock_guard lock(r.mutex);
+  std::erase(r.pools, this);
+}
+
+void PacPool::State::adopt_process_locked() noexcept {
+  const std::uint32_t pid = current_pid();
+  if (pid != active_pid) {
+    active = 0;
+    active_pid = pid;
+  }
+}
+
+std::optional<State::Permit> PacPool::State::take_slot(std::optional<MonotonicInstant> deadline) {
+  std::unique_lock lock(active_mutex);
+  adopt_process_locked();
+  while (active >= max_slots) {
+    if (!deadline) {
+      slot_freed.wait(lock);
+    } else {
+      if (Clock::now() >= *deadline) return std::nullopt;
+      slot_freed.wait_until(lock, *deadline);
+    }
+  }
+  ++active;
+  return Permit(this, active_pid);
+}
+
+void PacPool::State::release_slot(std::uint32_t pid) noexcept {
+  {
+    std::lock_guard lock(active_mutex);
+    adopt_process_locked();
+    if (pid == active_pid && active > 0) --active;
+  }
+  slot_freed.notify_one();
+}
+
+std::optional<State::IdleWorker> PacPool::State::pop_idle() {
+  std::lock_guard lock(idle_mutex);
+  if (idle.empty()) return std::nullopt;
+  std::optional<IdleWorker> last(std::move(idle.back()));
+  idle.pop_back();
+  return last;
+}
+
+void PacPool::State::push_idle(IdleWorker entry) {
+  std::lock_guard lock(idle_mutex);
+  idle.push_back(std::move(entry));
+}
+
+bool PacPool::State::remove_idle(std::uint64_t worker_id) {
+  std::optional<IdleWorker> mine;  // dropped after the unlock
+  std::lock_guard lock(idle_mutex);
+  const auto it =
+      std::find_if(idle.begin(), idle.end(), [&](const IdleWorker& w) { return w.worker_id == worker_id; });
+  if (it == idle.end()) return false;
+  mine.emplace(std::move(*it));
+  // The others keep their order: the most recently idle stays the next one taken.
+  idle.erase(it);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+PacPool& PacPool::process() {
+  // Reached through an atomic first: a lock held at fork() by a thread that is creating the
+  // pool would never be released in the child. Losing the race costs one pool, destroyed unused.
+  static std::atomic<PacPool*> instance{nullptr};
+  if (PacPool* p = instance.load(std::memory_order_acquire)) return *p;
+  auto fresh = std::make_unique<PacPool>(PacPoolOptions{});
+  PacPool* expected = nullptr;
+  if (instance.compare_exchange_strong(expected, fresh.get(), std::memory_order_acq_rel)) {
+    return *fresh.release();  // lives until the process ends
+  }
+  return *expected;
+}
+
+PacPool::PacPool(PacPoolOptions options) : state_(std::make_shared<State>(std::move(options))) {}
+
+PacPool::~PacPool() = default;
+
+std::size_t PacPool::max_slots() const noexcept { return state_->max_slots; }
+
+std::chrono::nanoseconds PacPool::idle_timeout() const noexcept { return state_->idle_timeout; }
+
+PacPoolStats PacPool::stats() const {
+  PacPoolStats out;
+  {
+    std::lock_guard lock(state_->active_mutex);
+    state_->adopt_process_locked();
+    out.active = state_->active;
+  }
+  {
+    std::lock_guard lock(state_->idle_mutex);
+    out.idle = state_->idle.size();
+  }
+  out.started = state_->started.load(std::memory_order_relaxed);
+  return out;
+}
+
+PacAnswer PacPool::evaluate(PacJob job) {
+  State& state = *state_;
+  const Duration budget = job.budget;
+  if (budget == Duration{}) return failure(Error::PacTimeout{Duration{}});
+
+  // Time spent waiting for a slot counts against the same deadline the script runs under.
+  const std::optional<MonotonicInstant> deadline = deadline_after(Clock::now(), budget);
+  std::optional<State::Permit> permit = state.take_slot(deadline);
+  if (!permit) return failure(Error::PacSaturated{budget, state.max_slots});
+
+  auto [reply, answer] = make_channel<PacAnswer>();
+  std::optional<State::Task> task(
+      State::Task{std::move(reply), State::BoxedJob{std::move(job), deadline}, std::move(*permit)});
+  permit.reset();
+
+  for (;;) {
+    std::optional<State::IdleWorker> entry = state.pop_idle();
+    if (!entry) {
+      auto [sender, receiver] = make_channel<State::Task>();
+      std::ignore = sender.send(std::move(*task));  // its receiver is right here
+      task.reset();
+      const std::uint64_t worker_id = next_worker_id.fetch_add(1, std::memory_order_relaxed);
+      sys::ThreadBody body = [owner = state_, worker_id, self = std::move(sender),
+                              tasks = std::move(receiver)]() mutable {
+        worker_loop(*owner, worker_id, self, tasks);
+      };
+      // A thread that cannot start drops its body unrun, with the task in it: the slot is
+      // released and the reply end closed.
+      // Counted first, so that a job seen running is already counted.
+      state.started.fetch_add(1, std::memory_order_relaxed);
+      auto started = state.start_thread(kThreadName, std::move(body));
+      if (!started) {
+        state.started.fetch_sub(1, std::memory_order_relaxed);
+        return failure(Error::io(kSpawnContext, OsError::other(started.error().text)));
+      }
+      started->let_go();
+      break;
+    }
+    // An entry recorded in another process names a thread that does not exist here.
+    if (entry->pid != current_pid()) continue;
+    std::optional<State::Task> back = entry->job_sender.send(std::move(*task));
+    task.reset();
+    if (!back) break;
+    task.emplace(std::move(*back));  // that thread is gone; try the next
+  }
+
+  std::optional<PacAnswer> result;
+  switch (answer.receive(result, deadline)) {
+    case Received::Message:
+      return std::move(*result);
+    case Received::TimedOut:
+      return failure(Error::PacTimeout{budget});
+    case Received::Closed:
+      break;
+  }
+  return failure(Error::PacEvaluation{util::sanitize_message(kNoResult)});
+}
+
+}  // namespace zelvane::pac
