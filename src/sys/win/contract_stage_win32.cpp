@@ -82,6 +82,23 @@ void delete_raw(HKEY root, const wchar_t* path, const wchar_t* name) {
   RegCloseKey(key);
 }
 
+// Runs a command line to its end; its exit code, or none when it could not start.
+std::optional<DWORD> run_process(std::wstring command_line) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                      nullptr, &startup, &process)) {
+    return std::nullopt;
+  }
+  WaitForSingleObject(process.hProcess, 60'000);
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return code;
+}
+
 class Win32Harness final : public ContractHarness {
  public:
   Win32Harness()
@@ -106,6 +123,12 @@ class Win32Harness final : public ContractHarness {
   void delete_key(std::string_view path) override {
     const LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, wide(path).c_str());
     EXPECT_TRUE(status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) << "deleting the key: " << status;
+  }
+
+  void set_dword_elsewhere(std::string_view path, std::string_view name, std::uint32_t value) override {
+    const std::wstring command = L"reg.exe add \"HKCU\\" + wide(path) + L"\" /v \"" + wide(name) +
+                                 L"\" /t REG_DWORD /d " + std::to_wstring(value) + L" /f";
+    EXPECT_EQ(run_process(command), DWORD{0}) << "reg.exe add";
   }
 
   void set_ie_config(const IeProxyConfig& c) override {
