@@ -31,6 +31,9 @@ class ContractHarness {
   // beside a proxy; a named default proxy always has a bypass text, which may be empty, and
   // the other access types have neither.
   virtual void set_ie_config(const IeProxyConfig& config) = 0;
+  // The same, from elsewhere as set_dword_elsewhere writes: the settings' registry value
+  // changes, as a watch of the current user's settings sees it.
+  virtual void set_ie_config_elsewhere(const IeProxyConfig& config) = 0;
   virtual void set_default_proxy(const ProxyInfo& info) = 0;
 };
 

@@ -99,6 +99,19 @@ std::optional<DWORD> run_process(std::wstring command_line) {
   return code;
 }
 
+std::vector<std::uint8_t> ie_settings_blob(const IeProxyConfig& c) {
+  std::vector<std::uint8_t> blob;
+  put_dword(blob, kIeSettingsMagic);
+  put_dword(blob, 0);
+  put_dword(blob, kFlagDirect | (c.proxy ? kFlagProxy : 0) | (c.auto_config_url ? kFlagAutoConfigUrl : 0) |
+                      (c.auto_detect ? kFlagAutoDetect : 0));
+  put_string(blob, c.proxy);
+  put_string(blob, c.proxy_bypass);
+  put_string(blob, c.auto_config_url);
+  blob.resize(blob.size() + 32);  // the WPAD fields that follow, all zero
+  return blob;
+}
+
 class Win32Harness final : public ContractHarness {
  public:
   Win32Harness()
@@ -132,16 +145,19 @@ class Win32Harness final : public ContractHarness {
   }
 
   void set_ie_config(const IeProxyConfig& c) override {
-    std::vector<std::uint8_t> blob;
-    put_dword(blob, kIeSettingsMagic);
-    put_dword(blob, 0);
-    put_dword(blob, kFlagDirect | (c.proxy ? kFlagProxy : 0) | (c.auto_config_url ? kFlagAutoConfigUrl : 0) |
-                        (c.auto_detect ? kFlagAutoDetect : 0));
-    put_string(blob, c.proxy);
-    put_string(blob, c.proxy_bypass);
-    put_string(blob, c.auto_config_url);
-    blob.resize(blob.size() + 32);  // the WPAD fields that follow, all zero
-    write_raw(HKEY_CURRENT_USER, kConnections, kIeSettingsValue, REG_BINARY, blob);
+    write_raw(HKEY_CURRENT_USER, kConnections, kIeSettingsValue, REG_BINARY, ie_settings_blob(c));
+  }
+
+  void set_ie_config_elsewhere(const IeProxyConfig& c) override {
+    std::wstring hex;
+    for (std::uint8_t b : ie_settings_blob(c)) {
+      constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+      hex += kDigits[b >> 4];
+      hex += kDigits[b & 0xF];
+    }
+    const std::wstring command = L"reg.exe add \"HKCU\\" + std::wstring(kConnections) + L"\" /v " +
+                                 kIeSettingsValue + L" /t REG_BINARY /d " + hex + L" /f";
+    EXPECT_EQ(run_process(command), DWORD{0}) << "reg.exe add";
   }
 
   void set_default_proxy(const ProxyInfo& info) override {

@@ -21,6 +21,10 @@ class SimHarness final : public ContractHarness {
     writer.join();
   }
   void set_ie_config(const IeProxyConfig& config) override { control().set_ie_config(config); }
+  void set_ie_config_elsewhere(const IeProxyConfig& config) override {
+    std::thread writer([&] { control().set_ie_config(config); });
+    writer.join();
+  }
   void set_default_proxy(const ProxyInfo& info) override { control().set_default_proxy(info); }
 
  private:
