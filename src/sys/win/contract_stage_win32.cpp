@@ -82,6 +82,36 @@ void delete_raw(HKEY root, const wchar_t* path, const wchar_t* name) {
   RegCloseKey(key);
 }
 
+// Runs a command line to its end; its exit code, or none when it could not start.
+std::optional<DWORD> run_process(std::wstring command_line) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                      nullptr, &startup, &process)) {
+    return std::nullopt;
+  }
+  WaitForSingleObject(process.hProcess, 60'000);
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return code;
+}
+
+std::vector<std::uint8_t> ie_settings_blob(const IeProxyConfig& c) {
+  std::vector<std::uint8_t> blob;
+  put_dword(blob, kIeSettingsMagic);
+  put_dword(blob, 0);
+  put_dword(blob, kFlagDirect | (c.proxy ? kFlagProxy : 0) | (c.auto_config_url ? kFlagAutoConfigUrl : 0) |
+                      (c.auto_detect ? kFlagAutoDetect : 0));
+  put_string(blob, c.proxy);
+  put_string(blob, c.proxy_bypass);
+  put_string(blob, c.auto_config_url);
+  blob.resize(blob.size() + 32);  // the WPAD fields that follow, all zero
+  return blob;
+}
+
 class Win32Harness final : public ContractHarness {
  public:
   Win32Harness()
@@ -108,17 +138,26 @@ class Win32Harness final : public ContractHarness {
     EXPECT_TRUE(status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) << "deleting the key: " << status;
   }
 
+  void set_dword_elsewhere(std::string_view path, std::string_view name, std::uint32_t value) override {
+    const std::wstring command = L"reg.exe add \"HKCU\\" + wide(path) + L"\" /v \"" + wide(name) +
+                                 L"\" /t REG_DWORD /d " + std::to_wstring(value) + L" /f";
+    EXPECT_EQ(run_process(command), DWORD{0}) << "reg.exe add";
+  }
+
   void set_ie_config(const IeProxyConfig& c) override {
-    std::vector<std::uint8_t> blob;
-    put_dword(blob, kIeSettingsMagic);
-    put_dword(blob, 0);
-    put_dword(blob, kFlagDirect | (c.proxy ? kFlagProxy : 0) | (c.auto_config_url ? kFlagAutoConfigUrl : 0) |
-                        (c.auto_detect ? kFlagAutoDetect : 0));
-    put_string(blob, c.proxy);
-    put_string(blob, c.proxy_bypass);
-    put_string(blob, c.auto_config_url);
-    blob.resize(blob.size() + 32);  // the WPAD fields that follow, all zero
-    write_raw(HKEY_CURRENT_USER, kConnections, kIeSettingsValue, REG_BINARY, blob);
+    write_raw(HKEY_CURRENT_USER, kConnections, kIeSettingsValue, REG_BINARY, ie_settings_blob(c));
+  }
+
+  void set_ie_config_elsewhere(const IeProxyConfig& c) override {
+    std::wstring hex;
+    for (std::uint8_t b : ie_settings_blob(c)) {
+      constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+      hex += kDigits[b >> 4];
+      hex += kDigits[b & 0xF];
+    }
+    const std::wstring command = L"reg.exe add \"HKCU\\" + std::wstring(kConnections) + L"\" /v " +
+                                 kIeSettingsValue + L" /t REG_BINARY /d " + hex + L" /f";
+    EXPECT_EQ(run_process(command), DWORD{0}) << "reg.exe add";
   }
 
   void set_default_proxy(const ProxyInfo& info) override {

@@ -74,6 +74,14 @@ inline constexpr std::uint32_t kRegDword = 4;
 inline constexpr std::uint32_t kRegDwordBigEndian = 5;
 inline constexpr std::uint32_t kRegMultiSz = 7;
 
+// RegNotifyChangeKeyValue filters: a subkey added or deleted, a key's attributes, a value set
+// or deleted, a key's security; and a registration that does not end with its thread.
+inline constexpr std::uint32_t kRegNotifyChangeName = 0x1;
+inline constexpr std::uint32_t kRegNotifyChangeAttributes = 0x2;
+inline constexpr std::uint32_t kRegNotifyChangeLastSet = 0x4;
+inline constexpr std::uint32_t kRegNotifyChangeSecurity = 0x8;
+inline constexpr std::uint32_t kRegNotifyThreadAgnostic = 0x10000000;
+
 // Waits.
 inline constexpr std::uint32_t kInfinite = 0xFFFFFFFF;
 inline constexpr std::uint32_t kWaitObject0 = 0;
@@ -139,6 +147,13 @@ class Platform {
                                         std::byte* data, std::uint32_t& size) = 0;
   // RegCloseKey: the status, which callers other than the tests ignore.
   virtual std::uint32_t reg_close_key(KeyHandle key) noexcept = 0;
+  // RegNotifyChangeKeyValue(key, watch_subtree, filter, event, asynchronous): the status. An
+  // asynchronous registration sets the event once: at the next change that the filter names,
+  // of the key itself or (with watch_subtree) of any key below it, or when the key is closed or
+  // deleted. The key must be armed again after each. The key needs KEY_NOTIFY; a key deleted
+  // meanwhile answers ERROR_KEY_DELETED.
+  virtual std::uint32_t reg_notify_change_key_value(KeyHandle key, bool watch_subtree, std::uint32_t filter,
+                                                    Handle event, bool asynchronous) = 0;
 
   // ---- kernel objects (kernel32)
   // CreateEventW(nullptr, manual_reset, FALSE, nullptr): an unnamed event, created clear.

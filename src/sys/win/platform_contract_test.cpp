@@ -337,6 +337,95 @@ TEST_F(PlatformContract, CallsOnAClosedOrNullEventFailWithInvalidHandle) {
   }
 }
 
+// ---- change notifications
+
+constexpr std::uint32_t kWatchFilter =
+    kRegNotifyChangeName | kRegNotifyChangeLastSet | kRegNotifyThreadAgnostic;
+
+TEST_F(PlatformContract, ANotificationFiresOnceForAChangeBelowTheKey) {
+  set("Watched", "Initial", kRegDword, {1, 0, 0, 0});
+  const KeyHandle key = open("Watched", kKeyNotify);
+  const Handle changed = event(false);
+  ASSERT_EQ(p().reg_notify_change_key_value(key, true, kWatchFilter, changed, true), kErrorSuccess);
+  EXPECT_EQ(p().wait_one(changed, 0).code, kWaitTimeout) << "nothing changed yet";
+
+  set("Watched\\Deeper\\Still", "V", kRegDword, {2, 0, 0, 0});
+  EXPECT_EQ(p().wait_one(changed, 5000).code, kWaitObject0);
+  set("Watched", "Initial", kRegDword, {3, 0, 0, 0});
+  EXPECT_EQ(p().wait_one(changed, 100).code, kWaitTimeout) << "a registration fires once";
+
+  ASSERT_EQ(p().reg_notify_change_key_value(key, true, kWatchFilter, changed, true), kErrorSuccess);
+  set("Watched", "Initial", kRegDword, {4, 0, 0, 0});
+  EXPECT_EQ(p().wait_one(changed, 5000).code, kWaitObject0) << "armed again, it fires again";
+}
+
+TEST_F(PlatformContract, AValueWrittenElsewhereWakesAWaitingThread) {
+  set("Watched", "Initial", kRegDword, {1, 0, 0, 0});
+  const KeyHandle key = open("Watched", kKeyNotify);
+  const Handle shutdown = event(true), changed = event(false);
+  ASSERT_EQ(p().reg_notify_change_key_value(key, true, kWatchFilter, changed, true), kErrorSuccess);
+  std::atomic<std::uint32_t> seen{0xDEAD};
+  auto waiter = p().spawn_thread("zelvane-test", [&] {
+    const Handle both[] = {shutdown, changed};
+    seen = p().wait_any(both, 30'000).code;
+  });
+  ASSERT_TRUE(waiter.has_value()) << waiter.error().text;
+  harness_->set_dword_elsewhere(under("Watched"), "FromElsewhere", 7);
+  waiter->join();
+  EXPECT_EQ(seen.load(), kWaitObject0 + 1);
+}
+
+TEST_F(PlatformContract, WithoutTheSubtreeOnlyTheKeyItselfCounts) {
+  set("Watched\\Child", "V", kRegDword, {1, 0, 0, 0});
+  const KeyHandle key = open("Watched", kKeyNotify);
+  const Handle changed = event(false);
+  ASSERT_EQ(p().reg_notify_change_key_value(key, false, kWatchFilter, changed, true), kErrorSuccess);
+  set("Watched\\Child", "V", kRegDword, {2, 0, 0, 0});
+  EXPECT_EQ(p().wait_one(changed, 100).code, kWaitTimeout) << "a value of a subkey";
+  set("Watched", "Own", kRegDword, {1, 0, 0, 0});
+  EXPECT_EQ(p().wait_one(changed, 5000).code, kWaitObject0) << "a value of the key itself";
+}
+
+TEST_F(PlatformContract, TheFilterChoosesTheChangesThatCount) {
+  set("Watched", "V", kRegDword, {1, 0, 0, 0});
+  const KeyHandle key = open("Watched", kKeyNotify);
+  const Handle changed = event(false);
+  ASSERT_EQ(p().reg_notify_change_key_value(key, false, kRegNotifyChangeName, changed, true), kErrorSuccess);
+  set("Watched", "V", kRegDword, {2, 0, 0, 0});
+  EXPECT_EQ(p().wait_one(changed, 100).code, kWaitTimeout) << "a value is no name change";
+  set("Watched\\NewChild", "V", kRegDword, {1, 0, 0, 0});
+  EXPECT_EQ(p().wait_one(changed, 5000).code, kWaitObject0) << "a new subkey is";
+}
+
+TEST_F(PlatformContract, ClosingAWatchedKeySetsItsEvent) {
+  set("Watched", "V", kRegDword, {1, 0, 0, 0});
+  const KeyHandle key = open("Watched", kKeyNotify);
+  const Handle changed = event(false);
+  ASSERT_EQ(p().reg_notify_change_key_value(key, true, kWatchFilter, changed, true), kErrorSuccess);
+  close(key);
+  EXPECT_EQ(p().wait_one(changed, 5000).code, kWaitObject0);
+}
+
+TEST_F(PlatformContract, ArmingFailsWithItsStatus) {
+  set("Watched", "V", kRegDword, {1, 0, 0, 0});
+  const Handle changed = event(false);
+  const KeyHandle query_only = open("Watched", kKeyQueryValue);
+  EXPECT_EQ(p().reg_notify_change_key_value(query_only, true, kWatchFilter, changed, true),
+            kErrorAccessDenied)
+      << "the key needs KEY_NOTIFY";
+
+  const KeyHandle doomed = open("Watched", kKeyNotify);
+  harness_->delete_key(under("Watched"));
+  EXPECT_EQ(p().reg_notify_change_key_value(doomed, true, kWatchFilter, changed, true), kErrorKeyDeleted);
+
+  KeyHandle closed;
+  set("Other", "V", kRegDword, {1, 0, 0, 0});
+  ASSERT_EQ(p().reg_open_key(kHkeyCurrentUser, wide(under("Other")), kKeyNotify, closed), kErrorSuccess);
+  ASSERT_EQ(p().reg_close_key(closed), kErrorSuccess);
+  EXPECT_EQ(p().reg_notify_change_key_value(closed, true, kWatchFilter, changed, true), kErrorInvalidHandle);
+  EXPECT_EQ(p().wait_one(changed, 0).code, kWaitTimeout) << "no failed arming set the event";
+}
+
 // ---- WinHTTP
 
 TEST_F(PlatformContract, TheCurrentUsersSettingsComeBackAsSet) {

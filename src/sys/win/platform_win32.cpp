@@ -92,6 +92,12 @@ class Win32Platform final : public Platform {
     return static_cast<std::uint32_t>(RegCloseKey(to_hkey(key)));
   }
 
+  std::uint32_t reg_notify_change_key_value(KeyHandle key, bool watch_subtree, std::uint32_t filter,
+                                            Handle event, bool asynchronous) override {
+    return static_cast<std::uint32_t>(RegNotifyChangeKeyValue(
+        to_hkey(key), watch_subtree ? TRUE : FALSE, filter, to_handle(event), asynchronous ? TRUE : FALSE));
+  }
+
   EventResult create_event(bool manual_reset) override {
     HANDLE event = CreateEventW(nullptr, manual_reset ? TRUE : FALSE, FALSE, nullptr);
     if (event == nullptr || event == INVALID_HANDLE_VALUE) {

@@ -1,4 +1,6 @@
 // The platform contract's stage in the sim build: a fresh simulated Windows per harness.
+#include <thread>
+
 #include "sys/win/contract_harness.hpp"
 #include "sys/win/sim/sim.hpp"
 
@@ -14,7 +16,15 @@ class SimHarness final : public ContractHarness {
     control().set_value(sim::Root::CurrentUser, path, name, type, std::move(data));
   }
   void delete_key(std::string_view path) override { control().delete_key(sim::Root::CurrentUser, path); }
+  void set_dword_elsewhere(std::string_view path, std::string_view name, std::uint32_t value) override {
+    std::thread writer([&] { control().set_dword(sim::Root::CurrentUser, path, name, value); });
+    writer.join();
+  }
   void set_ie_config(const IeProxyConfig& config) override { control().set_ie_config(config); }
+  void set_ie_config_elsewhere(const IeProxyConfig& config) override {
+    std::thread writer([&] { control().set_ie_config(config); });
+    writer.join();
+  }
   void set_default_proxy(const ProxyInfo& info) override { control().set_default_proxy(info); }
 
  private:

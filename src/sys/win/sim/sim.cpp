@@ -1,9 +1,9 @@
 #include "sys/win/sim/sim.hpp"
 
-
 #include <algorithm>
 #include <array>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -16,10 +16,11 @@ namespace zelvane::sys::win::sim {
 
 namespace {
 
-constexpr std::array<std::string_view, 11> kOpNames = {
+constexpr std::array<std::string_view, 12> kOpNames = {
     "reg_open_key",
     "reg_query_value",
     "reg_close_key",
+    "reg_notify_change_key_value",
     "create_event",
     "set_event",
     "close_handle",
@@ -49,8 +50,26 @@ struct Value {
 struct Node {
   std::map<std::u16string, std::shared_ptr<Node>> subkeys;  // by folded name
   std::map<std::u16string, Value> values;                   // by folded name
+  std::weak_ptr<Node> parent;                               // none for a root
   bool deleted = false;
 };
+
+bool is_below(const Node& ancestor, const Node& node) {
+  for (std::shared_ptr<Node> p = node.parent.lock(); p; p = p->parent.lock()) {
+    if (p.get() == &ancestor) return true;
+  }
+  return false;
+}
+
+void collect(const std::shared_ptr<Node>& node, std::vector<const Node*>& out) {
+  out.push_back(node.get());
+  for (const auto& [name, child] : node->subkeys) collect(child, out);
+}
+
+// The filter bits a registration may name.
+constexpr std::uint32_t kNotifyChanges =
+    kRegNotifyChangeName | kRegNotifyChangeAttributes | kRegNotifyChangeLastSet | kRegNotifyChangeSecurity;
+constexpr std::uint32_t kDefaultLogLimit = 1u << 16;
 
 void mark_deleted(Node& node) {
   node.deleted = true;
@@ -89,6 +108,14 @@ struct Windows::State {
     Fault fault;
     std::uint32_t calls_left;
   };
+  // One asynchronous RegNotifyChangeKeyValue waiting for its change.
+  struct Registration {
+    std::uintptr_t key;
+    std::shared_ptr<Node> node;
+    bool subtree;
+    std::uint32_t filter;
+    std::shared_ptr<Event> event;  // the kernel object lives while a registration refers to it
+  };
   template <class T>
   struct Answer {
     bool ok = true;
@@ -106,7 +133,11 @@ struct Windows::State {
   Answer<IeProxyConfig> ie_config{true, 0, fresh_ie_config()};
   Answer<ProxyInfo> default_proxy{true, 0, fresh_default_proxy()};
   std::vector<PendingFault> faults;
-  std::vector<Call> log;
+  std::vector<Registration> registrations;
+  std::deque<Call> log;
+  std::uint64_t log_first = 0;  // the number of every call before log.front(), counting from the first
+  std::uint64_t log_dropped = 0;
+  std::size_t log_limit = kDefaultLogLimit;
 
   // Kernel handles are multiples of four; keys and events share one counter, so that a handle
   // of one kind is never a valid handle of the other.
@@ -145,9 +176,50 @@ struct Windows::State {
     return status;
   }
 
-  void record(Op op, std::string key, std::optional<std::string> value, std::uint32_t status,
-              std::optional<std::uint32_t> buffer = std::nullopt, bool injected = false) {
-    log.push_back(Call{op, std::move(key), std::move(value), status, buffer, injected});
+  Call* record(Op op, std::string key, std::optional<std::string> value, std::uint32_t status,
+               std::optional<std::uint32_t> buffer = std::nullopt, bool injected = false) {
+    if (log_limit == 0) {
+      ++log_first;
+      ++log_dropped;
+      return nullptr;
+    }
+    while (log.size() >= log_limit) {
+      log.pop_front();
+      ++log_first;
+      ++log_dropped;
+    }
+    log.push_back(Call{op, std::move(key), std::move(value), status, buffer, injected, std::nullopt});
+    return &log.back();
+  }
+
+  // The call of that number, if the log still holds it.
+  Call* logged(std::uint64_t number) {
+    if (number < log_first || number - log_first >= log.size()) return nullptr;
+    return &log[static_cast<std::size_t>(number - log_first)];
+  }
+
+  void signal(Event& event) {
+    event.signalled = true;
+    event_set.notify_all();
+  }
+
+  // A change of `change` kind at `node`: every registration that sees it fires, once.
+  void changed(const Node& node, std::uint32_t change) {
+    std::erase_if(registrations, [&](const Registration& r) {
+      const bool sees = r.node.get() == &node || (r.subtree && is_below(*r.node, node));
+      if (!sees || (r.filter & change) == 0) return false;
+      signal(*r.event);
+      return true;
+    });
+  }
+
+  // Keys deleted: registrations on them fire whatever they watch.
+  void deleted(const std::vector<const Node*>& nodes) {
+    std::erase_if(registrations, [&](const Registration& r) {
+      if (std::find(nodes.begin(), nodes.end(), r.node.get()) == nodes.end()) return false;
+      signal(*r.event);
+      return true;
+    });
   }
 
   // A WinHTTP call: an injected fault, else the scripted answer.
@@ -164,7 +236,7 @@ struct Windows::State {
     return {};
   }
 
-  // Walks a path from a node, creating keys on the way when asked.
+  // Walks a path from a node, creating keys on the way when asked (each a change of its parent).
   std::shared_ptr<Node> walk(std::shared_ptr<Node> node, std::u16string_view path, bool create) {
     for (const std::u16string& part : components(path)) {
       const std::u16string name = folded(part);
@@ -172,13 +244,32 @@ struct Windows::State {
       if (it != node->subkeys.end()) {
         node = it->second;
       } else if (create) {
-        node = node->subkeys[name] = std::make_shared<Node>();
+        auto child = std::make_shared<Node>();
+        child->parent = node;
+        node->subkeys[name] = child;
+        changed(*node, kRegNotifyChangeName);
+        node = std::move(child);
       } else {
         return nullptr;
       }
     }
     return node;
   }
+
+  // What WinHTTP's settings are stored as: a value under the Connections key that changes with
+  // each new setting.
+  void touch_settings(Root root, std::u16string_view name) {
+    std::shared_ptr<Node> node =
+        walk(root_node(root), u"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections",
+             true);
+    const std::uint32_t counter = ++settings_counter;
+    node->values[folded(name)] =
+        Value{kRegBinary,
+              {static_cast<std::uint8_t>(counter), static_cast<std::uint8_t>(counter >> 8),
+               static_cast<std::uint8_t>(counter >> 16), static_cast<std::uint8_t>(counter >> 24)}};
+    changed(*node, kRegNotifyChangeLastSet);
+  }
+  std::uint32_t settings_counter = 0;
 };
 
 std::string_view op_name(Op op) { return kOpNames.at(static_cast<std::size_t>(op)); }
@@ -276,6 +367,12 @@ std::uint32_t Windows::reg_close_key(KeyHandle key) noexcept {
   const std::optional<std::uint32_t> injected = state_->take_fault(Op::RegCloseKey, text, std::nullopt);
   std::uint32_t status = kErrorSuccess;
   if (it != state_->keys.end()) {
+    // As on Windows, closing a watched key sets the events of its registrations.
+    std::erase_if(state_->registrations, [&](const State::Registration& r) {
+      if (r.key != key.value) return false;
+      state_->signal(*r.event);
+      return true;
+    });
     state_->keys.erase(it);
   } else if (!predefined) {
     status = kErrorInvalidHandle;
@@ -283,6 +380,30 @@ std::uint32_t Windows::reg_close_key(KeyHandle key) noexcept {
   state_->record(Op::RegCloseKey, std::move(text), std::nullopt, injected.value_or(status), std::nullopt,
                  injected.has_value());
   return injected.value_or(status);
+}
+
+std::uint32_t Windows::reg_notify_change_key_value(KeyHandle key, bool watch_subtree, std::uint32_t filter,
+                                                   Handle event, bool asynchronous) {
+  std::lock_guard lock(state_->mutex);
+  State::OpenKey root_scratch;
+  const State::OpenKey* open = state_->resolve(key, root_scratch);
+  std::string text = open != nullptr ? open->text : std::string();
+  const auto answer = [&](std::uint32_t status, bool injected = false) {
+    state_->record(Op::RegNotifyChangeKeyValue, text, std::nullopt, status, std::nullopt, injected);
+    return status;
+  };
+  if (const auto status = state_->take_fault(Op::RegNotifyChangeKeyValue, text, std::nullopt))
+    return answer(*status, true);
+  if (open == nullptr) return answer(kErrorInvalidHandle);
+  if (open->node->deleted) return answer(kErrorKeyDeleted);
+  if ((open->access & kKeyNotify) == 0) return answer(kErrorAccessDenied);
+  if ((filter & kNotifyChanges) == 0 || (filter & ~(kNotifyChanges | kRegNotifyThreadAgnostic)) != 0 ||
+      !asynchronous || !event)
+    return answer(kErrorInvalidParameter);
+  const auto found = state_->events.find(event.value);
+  if (found == state_->events.end()) return answer(kErrorInvalidHandle);
+  state_->registrations.push_back({key.value, open->node, watch_subtree, filter, found->second});
+  return answer(kErrorSuccess);
 }
 
 EventResult Windows::create_event(bool manual_reset) {
@@ -304,8 +425,7 @@ CallResult Windows::set_event(Handle event) noexcept {
   if (injected) {
     result = {false, *injected};
   } else if (const auto it = state_->events.find(event.value); it != state_->events.end()) {
-    it->second->signalled = true;
-    state_->event_set.notify_all();
+    state_->signal(*it->second);
   } else {
     result = {false, kErrorInvalidHandle};
   }
@@ -334,10 +454,18 @@ WaitResult Windows::wait_any(std::span<const Handle> handles, std::uint32_t time
 WaitResult Windows::wait(Op op, std::span<const Handle> handles, std::uint32_t timeout_ms) {
   std::unique_lock lock(state_->mutex);
   const auto answer = [&](WaitResult result, bool injected = false) {
-    state_->record(op, {}, std::nullopt, result.code, std::nullopt, injected);
+    if (Call* call = state_->record(op, {}, std::nullopt, result.code, std::nullopt, injected))
+      call->timeout_ms = timeout_ms;
     return result;
   };
-  if (const auto error = state_->take_fault(op, {}, std::nullopt)) return answer({kWaitFailed, *error}, true);
+  std::uint32_t wait_code = kWaitFailed;
+  for (const State::PendingFault& f : state_->faults) {
+    if (f.fault.op == op && f.fault.key.empty() && f.calls_left == 1) {
+      wait_code = f.fault.wait_code;
+      break;
+    }
+  }
+  if (const auto error = state_->take_fault(op, {}, std::nullopt)) return answer({wait_code, *error}, true);
   if (handles.empty() || handles.size() > kMaximumWaitObjects)
     return answer({kWaitFailed, kErrorInvalidParameter});
   // The events are held for the whole wait: one closed meanwhile keeps its state, as a kernel
@@ -379,12 +507,12 @@ CallResult Windows::winhttp_get_default_proxy_configuration(ProxyInfo& info) {
 }
 
 std::expected<ThreadHandle, SpawnError> Windows::spawn_thread(std::string_view name, ThreadBody body) {
-  std::size_t entry = 0;
+  std::uint64_t entry = 0;
   {
     // Logged before the thread starts, so that the spawn comes before whatever the thread does.
     std::lock_guard lock(state_->mutex);
     const std::optional<std::uint32_t> injected = state_->take_fault(Op::SpawnThread, name, std::nullopt);
-    entry = state_->log.size();
+    entry = state_->log_first + state_->log.size();
     state_->record(Op::SpawnThread, std::string(name), std::nullopt, injected.value_or(0), std::nullopt,
                    injected.has_value());
     if (injected) {
@@ -395,8 +523,7 @@ std::expected<ThreadHandle, SpawnError> Windows::spawn_thread(std::string_view n
   auto started = sys::start_thread(name, std::move(body));
   if (!started) {
     std::lock_guard lock(state_->mutex);
-    if (entry < state_->log.size())
-      state_->log[entry].status = static_cast<std::uint32_t>(started.error().code);
+    if (Call* call = state_->logged(entry)) call->status = static_cast<std::uint32_t>(started.error().code);
   }
   return started;
 }
@@ -419,6 +546,7 @@ void Control::set_value(Root root, std::string_view path, std::string_view name,
   std::lock_guard lock(s.mutex);
   std::shared_ptr<Node> node = s.walk(s.root_node(root), utf8_to_utf16(path), true);
   node->values[folded(utf8_to_utf16(name))] = Value{type, std::move(data)};
+  s.changed(*node, kRegNotifyChangeLastSet);
 }
 
 void Control::set_dword(Root root, std::string_view path, std::string_view name, std::uint32_t value) {
@@ -444,7 +572,9 @@ bool Control::delete_value(Root root, std::string_view path, std::string_view na
   auto& s = *windows_->state_;
   std::lock_guard lock(s.mutex);
   const std::shared_ptr<Node> node = s.walk(s.root_node(root), utf8_to_utf16(path), false);
-  return node && node->values.erase(folded(utf8_to_utf16(name))) > 0;
+  if (!node || node->values.erase(folded(utf8_to_utf16(name))) == 0) return false;
+  s.changed(*node, kRegNotifyChangeLastSet);
+  return true;
 }
 
 bool Control::delete_key(Root root, std::string_view path) {
@@ -462,14 +592,19 @@ bool Control::delete_key(Root root, std::string_view path) {
   }
   const auto it = parent->subkeys.find(last);
   if (it == parent->subkeys.end()) return false;
+  std::vector<const Node*> gone;
+  collect(it->second, gone);
+  s.deleted(gone);
   mark_deleted(*it->second);
   parent->subkeys.erase(it);
+  s.changed(*parent, kRegNotifyChangeName);
   return true;
 }
 
 void Control::set_ie_config(IeProxyConfig config) {
   std::lock_guard lock(windows_->state_->mutex);
   windows_->state_->ie_config = {true, 0, std::move(config)};
+  windows_->state_->touch_settings(Root::CurrentUser, u"DefaultConnectionSettings");
 }
 
 void Control::fail_ie_config(std::uint32_t last_error) {
@@ -480,6 +615,7 @@ void Control::fail_ie_config(std::uint32_t last_error) {
 void Control::set_default_proxy(ProxyInfo info) {
   std::lock_guard lock(windows_->state_->mutex);
   windows_->state_->default_proxy = {true, 0, std::move(info)};
+  windows_->state_->touch_settings(Root::LocalMachine, u"WinHttpSettings");
 }
 
 void Control::fail_default_proxy(std::uint32_t last_error) {
@@ -499,12 +635,36 @@ void Control::fail_next(Op op, std::string key, std::uint32_t status, std::uint3
 
 std::vector<Call> Control::log() const {
   std::lock_guard lock(windows_->state_->mutex);
-  return windows_->state_->log;
+  return {windows_->state_->log.begin(), windows_->state_->log.end()};
 }
 
 void Control::clear_log() {
+  auto& s = *windows_->state_;
+  std::lock_guard lock(s.mutex);
+  s.log_first += s.log.size();
+  s.log.clear();
+  s.log_dropped = 0;
+}
+
+void Control::set_log_limit(std::size_t limit) {
+  auto& s = *windows_->state_;
+  std::lock_guard lock(s.mutex);
+  s.log_limit = limit;
+  while (s.log.size() > limit) {
+    s.log.pop_front();
+    ++s.log_first;
+    ++s.log_dropped;
+  }
+}
+
+std::uint64_t Control::log_dropped() const {
   std::lock_guard lock(windows_->state_->mutex);
-  windows_->state_->log.clear();
+  return windows_->state_->log_dropped;
+}
+
+std::size_t Control::live_notifications() const {
+  std::lock_guard lock(windows_->state_->mutex);
+  return windows_->state_->registrations.size();
 }
 
 std::size_t Control::live_keys() const {
@@ -524,10 +684,14 @@ void Control::reset() {
     mark_deleted(**root);
     *root = std::make_shared<Node>();
   }
+  for (auto& r : s.registrations) s.signal(*r.event);
+  s.registrations.clear();
   s.ie_config = {true, 0, fresh_ie_config()};
   s.default_proxy = {true, 0, fresh_default_proxy()};
   s.faults.clear();
+  s.log_first += s.log.size();
   s.log.clear();
+  s.log_dropped = 0;
 }
 
 Windows& default_windows() {

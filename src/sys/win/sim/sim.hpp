@@ -3,15 +3,27 @@
 //
 // What it holds: an in-memory registry with the roots HKLM and HKCU (key paths and value names
 // compared without regard to ASCII case, each value a type and raw bytes, keys with subkeys),
-// kernel events that really block and wake, scripted answers of WinHTTP's two reading calls,
-// faults injected by operation, key, value and call number, a log of the calls made, and the
-// counts of open keys and handles that show a leak.
+// registry change notifications, kernel events that really block and wake, scripted answers of
+// WinHTTP's two reading calls, faults injected by operation, key, value and call number, a log
+// of the calls made (the newest ones, up to a limit), and the counts of open keys and handles
+// that show a leak.
+//
+// Change notifications fire when the control side changes the registry, from whatever thread:
+// setting or deleting a value is a REG_NOTIFY_CHANGE_LAST_SET change of its key, creating or
+// deleting a key a REG_NOTIFY_CHANGE_NAME change of its parent; a registration sees the changes
+// of its own key and, when it watches the subtree, of every key below. Closing or deleting a
+// watched key sets its event too, as on Windows. Registrations are always thread-agnostic, and
+// only asynchronous ones are supported (a synchronous one answers ERROR_INVALID_PARAMETER).
+// WinHTTP's settings live in the registry as on Windows: scripting the current user's answer
+// writes "DefaultConnectionSettings" and scripting the default configuration "WinHttpSettings",
+// each under the Connections key below its root's Internet Settings, so a watch sees them.
 //
 // It answers with the statuses Windows gives (the platform contract holds both to them): a
 // missing key or value 2, a short buffer 234 with the needed size, a path with a leading
 // backslash 161, a handle it does not know 6, a key deleted while open 1018, a query through a
-// key opened without KEY_QUERY_VALUE 5, a wait on no handles or on more than 64 87; text stored
-// without its NUL gets one past the data when the buffer has room.
+// key opened without KEY_QUERY_VALUE 5 (a notification without KEY_NOTIFY likewise), a wait on
+// no handles or on more than 64 87, a notification filter naming no change or unknown bits 87;
+// text stored without its NUL gets one past the data when the buffer has room.
 //
 // The control side speaks in plain values (enums, UTF-8 or UTF-16 text, byte vectors) so that
 // a thin Python wrapper can drive it.
@@ -36,6 +48,7 @@ enum class Op : std::uint8_t {
   RegOpenKey,
   RegQueryValue,
   RegCloseKey,
+  RegNotifyChangeKeyValue,
   CreateEvent,
   SetEvent,
   CloseHandle,
@@ -61,14 +74,15 @@ struct Call {
   // The status of a registry call, the last error of a call that answers a BOOL or a handle
   // (0 on success), the code of a wait, the code of a failed spawn (0 on success).
   std::uint32_t status = 0;
-  std::optional<std::uint32_t> buffer;  // a query's buffer size in bytes; none for the size question
-  bool injected = false;                // a fault gave the answer
+  std::optional<std::uint32_t> buffer;      // a query's buffer size in bytes; none for the size question
+  bool injected = false;                    // a fault gave the answer
+  std::optional<std::uint32_t> timeout_ms;  // a wait's time-out
 };
 
 // A failure to inject. The fault counts the calls that match it from the moment it is added and
 // answers the nth of them; the call then does nothing but fail with `status`: the status of a
 // registry call, the last error of a call that answers a BOOL or a handle, the last error of a
-// wait answering WAIT_FAILED, the code of a spawn that does not start. RegCloseKey and
+// wait answering `wait_code`, the code of a spawn that does not start. RegCloseKey and
 // CloseHandle close all the same, so that the leak counts keep meaning what they say. When two
 // faults come due on one call, the one added first answers and both are used up.
 struct Fault {
@@ -77,6 +91,8 @@ struct Fault {
   std::optional<std::string> value;  // compared with Call::value in the same way; none: any
   std::uint32_t status = 0;
   std::uint32_t nth = 1;  // 1: the next matching call
+  // What a failed wait answers: WAIT_FAILED, or a code no event gives (WAIT_ABANDONED_0, 0x80).
+  std::uint32_t wait_code = kWaitFailed;
 };
 
 class Control;
@@ -95,6 +111,8 @@ class Windows final : public Platform {
   std::uint32_t reg_query_value(KeyHandle key, std::u16string_view name, std::uint32_t& type, std::byte* data,
                                 std::uint32_t& size) override;
   std::uint32_t reg_close_key(KeyHandle key) noexcept override;
+  std::uint32_t reg_notify_change_key_value(KeyHandle key, bool watch_subtree, std::uint32_t filter,
+                                            Handle event, bool asynchronous) override;
   EventResult create_event(bool manual_reset) override;
   CallResult set_event(Handle event) noexcept override;
   CallResult close_handle(Handle handle) noexcept override;
@@ -142,13 +160,20 @@ class Control {
   // ---- faults, the log, the leak counts
   void fail_next(Fault fault);
   void fail_next(Op op, std::string key, std::uint32_t status, std::uint32_t nth = 1);
+  // The newest calls, oldest first: at most the limit (65,536 at the start), so that a stress
+  // test can run for minutes; a limit of 0 logs nothing. Calls that fell out are counted.
   std::vector<Call> log() const;
-  void clear_log();
+  void clear_log();  // also the count of calls that fell out
+  void set_log_limit(std::size_t limit);
+  std::uint64_t log_dropped() const;
   std::size_t live_keys() const;     // keys opened and not closed
   std::size_t live_handles() const;  // events created and not closed
 
+  // Registrations waiting for a change.
+  std::size_t live_notifications() const;
+
   // An empty registry, WinHTTP's first answers, no faults, an empty log. Keys still open answer
-  // ERROR_KEY_DELETED; events stay as they are.
+  // ERROR_KEY_DELETED, and every registration fires; events stay as they are.
   void reset();
 
  private:

@@ -192,6 +192,134 @@ TEST_F(SimControl, ThreadsAreNamedAsLinuxAllows) {
   EXPECT_STREQ(name, "zelvane-registr") << "Linux keeps 15 bytes of a name";
 }
 
+TEST_F(SimControl, TheLogKeepsTheNewestCallsUpToItsLimit) {
+  const auto close_bad_key = [&](std::uintptr_t bits) { platform().reg_close_key(KeyHandle{bits}); };
+  for (std::uintptr_t i = 1; i <= 70'000; ++i) close_bad_key(i * 4);
+  EXPECT_EQ(control().log().size(), 65'536u) << "the limit at the start";
+  EXPECT_EQ(control().log_dropped(), 70'000u - 65'536u);
+
+  control().set_log_limit(3);
+  EXPECT_EQ(control().log().size(), 3u) << "a lower limit trims at once";
+  control().clear_log();
+  EXPECT_EQ(control().log_dropped(), 0u);
+  for (std::uintptr_t i = 1; i <= 5; ++i) close_bad_key(i * 4);
+  const std::vector<Call> log = control().log();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(control().log_dropped(), 2u);
+  EXPECT_EQ(log.front().status, kErrorInvalidHandle);
+
+  // A spawn that fails still gets its status into the log, even with calls falling out.
+  control().set_log_limit(1);
+  control().fail_next(Op::SpawnThread, "", 11);
+  EXPECT_FALSE(platform().spawn_thread("zelvane-test", [] {}).has_value());
+  ASSERT_EQ(calls(Op::SpawnThread).size(), 1u);
+  EXPECT_EQ(calls(Op::SpawnThread)[0].status, 11u);
+
+  control().set_log_limit(0);
+  control().clear_log();
+  close_bad_key(4);
+  EXPECT_TRUE(control().log().empty()) << "a limit of 0 turns the log off";
+  EXPECT_EQ(control().log_dropped(), 1u);
+}
+
+// ---- change notifications: what the contract does not cover
+
+class SimNotify : public SimControl {
+ protected:
+  void SetUp() override {
+    event_ = platform().create_event(false).handle;
+    ASSERT_TRUE(event_);
+  }
+  void TearDown() override {
+    platform().close_handle(event_);
+    SimControl::TearDown();
+  }
+  // Opens `path` under `root` for notifications and arms it with its subtree.
+  KeyHandle armed(KeyHandle root, std::u16string_view path) {
+    KeyHandle key;
+    EXPECT_EQ(platform().reg_open_key(root, path, kKeyNotify, key), kErrorSuccess);
+    EXPECT_EQ(platform().reg_notify_change_key_value(key, true, 0x10000005, event_, true), kErrorSuccess);
+    return key;
+  }
+  bool fired() { return platform().wait_one(event_, 0).code == kWaitObject0; }
+  Handle event_;
+};
+
+TEST_F(SimNotify, DeletingAWatchedKeyOrItsAncestorSetsTheEvent) {
+  control().create_key(Root::CurrentUser, kPath + "\\A\\B");
+  const KeyHandle key = armed(kHkeyCurrentUser, u"Software\\Zelvane\\A\\B");
+  EXPECT_TRUE(control().delete_key(Root::CurrentUser, kPath + "\\A"));
+  EXPECT_TRUE(fired());
+  EXPECT_EQ(control().live_notifications(), 0u);
+  EXPECT_EQ(platform().reg_notify_change_key_value(key, true, 0x10000005, event_, true), kErrorKeyDeleted);
+  platform().reg_close_key(key);
+}
+
+TEST_F(SimNotify, TheResetFiresEveryRegistration) {
+  control().create_key(Root::LocalMachine, kPath);
+  const KeyHandle key = armed(kHkeyLocalMachine, u"Software\\Zelvane");
+  control().reset();
+  EXPECT_TRUE(fired());
+  EXPECT_EQ(control().live_notifications(), 0u);
+  platform().reg_close_key(key);
+}
+
+TEST_F(SimNotify, ScriptingWinHttpChangesTheKeysItsSettingsLiveIn) {
+  control().create_key(Root::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
+  control().create_key(Root::LocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
+  const std::u16string path = u"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  const KeyHandle user = armed(kHkeyCurrentUser, path);
+  control().set_ie_config({false, std::nullopt, u"p:1", std::nullopt});
+  EXPECT_TRUE(fired());
+  control().set_ie_config({false, std::nullopt, u"p:1", std::nullopt});
+  EXPECT_FALSE(fired()) << "the registration was used up";
+  platform().reg_close_key(user);
+  EXPECT_FALSE(fired()) << "a used-up registration does not fire at the close";
+
+  const KeyHandle machine = armed(kHkeyLocalMachine, path);
+  control().set_default_proxy({kWinHttpAccessTypeNoProxy, std::nullopt, std::nullopt});
+  EXPECT_TRUE(fired());
+  platform().reg_close_key(machine);
+}
+
+TEST_F(SimNotify, RegistrationsTheSimulationCannotKeepAreRefused) {
+  control().create_key(Root::CurrentUser, kPath);
+  KeyHandle key;
+  ASSERT_EQ(platform().reg_open_key(kHkeyCurrentUser, u"Software\\Zelvane", kKeyNotify, key), kErrorSuccess);
+  struct Case {
+    const char* what;
+    bool asynchronous;
+    std::uint32_t filter;
+    Handle event;
+    std::uint32_t status;
+  };
+  const Case cases[] = {
+      {"synchronous", false, 0x5, event_, kErrorInvalidParameter},
+      {"no change named", true, kRegNotifyThreadAgnostic, event_, kErrorInvalidParameter},
+      {"unknown bits", true, 0x5 | 0x100, event_, kErrorInvalidParameter},
+      {"no event", true, 0x5, Handle{}, kErrorInvalidParameter},
+      {"an event it does not know", true, 0x5, Handle{0x4444}, kErrorInvalidHandle},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform().reg_notify_change_key_value(key, true, c.filter, c.event, c.asynchronous), c.status)
+        << c.what;
+  }
+  EXPECT_EQ(control().live_notifications(), 0u);
+
+  control().fail_next(Op::RegNotifyChangeKeyValue, "HKCU\\Software\\Zelvane", kErrorAccessDenied);
+  EXPECT_EQ(platform().reg_notify_change_key_value(key, true, 0x5, event_, true), kErrorAccessDenied);
+  EXPECT_EQ(control().live_notifications(), 0u) << "an injected failure arms nothing";
+  EXPECT_EQ(calls(Op::RegNotifyChangeKeyValue).back().key, "HKCU\\Software\\Zelvane");
+  platform().reg_close_key(key);
+}
+
+TEST_F(SimNotify, AWaitCanAnswerACodeNoEventGives) {
+  control().fail_next(Fault{Op::WaitAny, "", std::nullopt, kErrorInvalidHandle, 1, 0x80});
+  const WaitResult abandoned = platform().wait_any(std::span(&event_, 1), 1000);
+  EXPECT_EQ(abandoned.code, 0x80u);
+  EXPECT_EQ(calls(Op::WaitAny).back().timeout_ms, 1000u);
+}
+
 TEST(SimOps, NamesAreThoseOfThePlatformFunctions) {
   for (std::uint8_t i = 0; i <= static_cast<std::uint8_t>(Op::SpawnThread); ++i) {
     const auto op = static_cast<Op>(i);

@@ -1,0 +1,155 @@
+// The registry watch backend: follows the Windows proxy configuration over time.
+//
+// Opening a watch arms registry change notifications on up to three keys (the current user's
+// Internet Settings, the nearest existing ancestor of the group-policy key, the machine's
+// Internet Settings), reads the configuration once into a new watch state and starts the
+// "zelvane-registry" thread. The thread waits for a notification, an optional poll tick or the
+// shutdown; after a change or a tick it lets a settle delay absorb the burst, reads the whole
+// configuration again and publishes it (or queues the reading's error).
+//
+// Without a poll interval, failing to arm or re-arm the current user's key is fatal: it is the
+// one source Windows always has, and nothing else would notice its changes. Failing to arm any
+// other key never is. With a poll interval no arming failure is fatal: the tick covers what
+// cannot be watched.
+//
+// Every system call goes through the platform interface; the decisions are plain code here.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "model/config.hpp"
+#include "model/error.hpp"
+#include "sys/win/platform.hpp"
+#include "sys/win/registry.hpp"
+#include "sys/win/win32util.hpp"
+#include "watch/options.hpp"
+#include "watch/state.hpp"
+
+namespace zelvane::sys::win::notify {
+
+using namespace model;
+using value::Duration;
+using watch::WatchOptions;
+
+inline constexpr std::string_view kUserKeyPath =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+inline constexpr std::string_view kMachineKeyPath =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+// The proper ancestors of the group-policy Internet Settings key, nearest first. Watching one
+// with its subtree sees the policy key being created, changed or deleted.
+inline constexpr std::array<std::string_view, 5> kPolicyAncestors = {
+    "Software\\Policies\\Microsoft\\Windows\\CurrentVersion",
+    "Software\\Policies\\Microsoft\\Windows",
+    "Software\\Policies\\Microsoft",
+    "Software\\Policies",
+    "Software",
+};
+// A subkey added or deleted, a value set or deleted; the registration outlives the thread
+// that made it (keys are armed at the opening and re-armed on the watch thread).
+inline constexpr std::uint32_t kNotifyFilter =
+    kRegNotifyChangeName | kRegNotifyChangeLastSet | kRegNotifyThreadAgnostic;
+inline constexpr std::string_view kThreadName = "zelvane-registry";
+// The floor of the poll tick, and the ceiling of the settle delay.
+inline constexpr std::uint32_t kPollFloorMs = 200;
+inline constexpr std::uint64_t kSettleCeilingSecs = 86'400;
+
+// One armed key. Released in this order: the key, then its event.
+struct WatchedKey {
+  std::string_view path;  // as opened
+  HandleGuard event;      // auto-reset
+  RegKey key;
+  SourceKind source;
+  bool mandatory = false;  // the current user's key
+};
+
+// The answer of one wait.
+struct WaitOutcome {
+  enum class Kind : std::uint8_t { Shutdown, KeyChanged, Timeout };
+  Kind kind = Kind::Timeout;
+  std::size_t index = 0;  // KeyChanged: the key's place in the list
+};
+
+// The wait of the main loop: INFINITE without a poll interval, else the interval in whole
+// milliseconds, at least 200 and at most 0xFFFFFFFE (a long interval never becomes INFINITE).
+std::uint32_t main_timeout_ms(const std::optional<Duration>& poll_interval);
+// The settle delay, at most a day; no floor.
+std::chrono::nanoseconds settle_time(Duration settle_delay);
+
+// Shutdown (index 0), KeyChanged (1 to count - 1, as the key's index) or Timeout; a failed or
+// unexpected wait is Error::Io "waiting for registry change notifications".
+Result<WaitOutcome> wait_for_events(Platform& platform, std::span<const Handle> handles,
+                                    std::uint32_t timeout_ms);
+
+// Arms the first candidate under HKLM that opens, gets its event and arms; appends it. Every
+// failure is dropped.
+bool arm_first_existing_hklm_key(Platform& platform, std::vector<WatchedKey>& keys,
+                                 std::span<const std::string_view> candidates, SourceKind source);
+
+// Arms key i again after its notification. A failure is fatal (the answer) for the current
+// user's key without a poll interval; otherwise the source is reported unwatched, and once no
+// key is armed the notifications are reported lost.
+std::optional<Error> rearm_key(Platform& platform, std::span<WatchedKey> keys, std::vector<bool>& armed,
+                               std::size_t i, bool has_poll_interval, watch::WatchState& state);
+
+// The fatal error of a key that cannot be watched: what failed, the error's message, why it
+// matters, and the way out; the first error is carried as its source.
+Error watch_setup_error(std::string_view what, const Error& error, std::string_view why);
+
+// The loop of the watch thread: nothing when shut down, or the error that ended it. The keys
+// are released before it returns, however it ends.
+std::optional<Error> registry_thread_loop(Platform& platform, Handle shutdown, std::vector<WatchedKey> keys,
+                                          const WatchOptions& options, watch::WatchState& state);
+
+// The body of "zelvane-registry": the loop under the guard that marks the end of the stream,
+// its error queued last.
+void registry_thread_main(Platform& platform, Handle shutdown, std::vector<WatchedKey> keys,
+                          WatchOptions options, std::shared_ptr<watch::WatchState> state) noexcept;
+
+// The backend of one watch. Destroying it stops the thread, waits for it, and closes what is
+// left.
+class Watch final : public watch::WatchBackend {
+ public:
+  // The shutdown event and the armed keys; no thread yet.
+  static Result<std::unique_ptr<Watch>> create(Platform& platform, const WatchOptions& options);
+  ~Watch() override;
+  Watch(const Watch&) = delete;
+  Watch& operator=(const Watch&) = delete;
+
+  // Starts the thread, which takes the keys. Called once per watch: a second call is a
+  // programming error that ends the process.
+  Result<void> spawn(const WatchOptions& options, std::shared_ptr<watch::WatchState> state);
+  // Sets the shutdown event and waits for the thread; a change being settled is not read.
+  // Calling it again only sets the event again.
+  void stop() noexcept;
+
+  // The sources whose key could not be armed at the opening, in the order they are armed.
+  const std::vector<SourceKind>& unwatched() const { return unwatched_; }
+  std::size_t armed_count() const { return armed_count_; }
+
+ private:
+  explicit Watch(Platform& platform) : platform_(&platform) {}
+
+  Platform* platform_;
+  std::vector<SourceKind> unwatched_;
+  std::vector<WatchedKey> keys_;  // until the thread takes them
+  HandleGuard shutdown_;          // manual-reset; closed only once the thread has been joined
+  std::size_t armed_count_ = 0;
+  bool spawned_ = false;
+  ThreadHandle thread_;
+};
+
+// Opens a watch: arms the keys, reads the configuration (a change made meanwhile is seen by
+// the first wait), makes the state with that reading and starts the thread.
+Result<watch::WatchStream> open_watch_stream(Platform& platform, const WatchOptions& options);
+// The same on this build's platform.
+Result<watch::WatchStream> open_system_watch(const WatchOptions& options);
+
+}  // namespace zelvane::sys::win::notify
