@@ -93,7 +93,10 @@ Result<std::vector<RouteStep>> route_static(const ProxyMode& mode, const Url& ur
   const SchemeEntry* entry = slot ? select_slot(mode, *slot) : select_any(mode);
   if (entry == nullptr) return direct();
   if (const auto* use = std::get_if<SchemeEntry::Use>(&entry->value)) {
-    return std::vector<RouteStep>{step_through(use->endpoint)};
+    std::vector<RouteStep> steps;  // not an initializer list, which would copy the step again
+    steps.reserve(1);
+    steps.push_back(step_through(use->endpoint));
+    return steps;
   }
   if (const auto* unusable = std::get_if<SchemeEntry::Unusable>(&entry->value)) {
     return std::unexpected(
