@@ -1,6 +1,7 @@
 // The benchmark program: every row registered by a *_bench.cpp, run once, then one table of
 // the figures of that run and the targets checked against them. Options are Google
 // Benchmark's (--benchmark_filter=REGEX, --benchmark_min_time=SECONDS, ...).
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -118,6 +119,11 @@ class TableReporter final : public benchmark::BenchmarkReporter {
   }
 
   void Finalize() override {
+    // By name up to its last '/', so that the rows of one unit stand together whatever the
+    // link order; within that, in the order their file registers them.
+    const auto family = [](const Row& r) { return std::string_view(r.name).substr(0, r.name.rfind('/')); };
+    std::stable_sort(rows_.begin(), rows_.end(),
+                     [&](const Row& a, const Row& b) { return family(a) < family(b); });
     std::size_t width = 9;
     for (const Row& r : rows_) width = std::max(width, r.name.size());
     auto pad = [](std::string s, std::size_t w, bool right) {
