@@ -4,7 +4,7 @@
 #
 #   zelvane_add_bench(SOURCES foo_bench.cpp ... LIBS the_unit's_library ...)
 #
-# adds sources (relative to the calling folder) and the libraries they need; bench/ makes the
+# (or BENCHES foo_bench.cpp in the folder's zelvane_layer) adds sources (relative to the calling folder) and the libraries they need; bench/ makes the
 # program from what was added once every folder has been read.
 if(CMAKE_CROSSCOMPILING)
   set(zelvane_bench_default OFF)

@@ -4,8 +4,9 @@
 #include <variant>
 
 #include "bypass/rules.hpp"
-#include "ip.hpp"
-#include "util/text.hpp"
+#include "util/ascii.hpp"
+#include "util/glob.hpp"
+#include "value/ip.hpp"
 
 namespace zelvane::bypass {
 namespace {

@@ -8,10 +8,14 @@
 #include <string>
 #include <string_view>
 
-#include "config.hpp"
-#include "url.hpp"
+#include "model/bypass_rules.hpp"
+#include "value/host.hpp"
+#include "value/url.hpp"
 
 namespace zelvane::bypass {
+
+using namespace model;
+using namespace value;
 
 // The text every name comparison is made on: IPv4 dotted decimal, IPv6 in RFC 5952 form
 // without brackets, a domain in ASCII (non-ASCII labels in their punycode form when they have

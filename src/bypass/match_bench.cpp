@@ -2,6 +2,7 @@
 
 #include "bench/bench.hpp"
 #include "bypass/match.hpp"
+#include "bypass/rules.hpp"
 
 namespace zelvane::bypass {
 namespace {
@@ -41,7 +42,7 @@ std::string thousand_rules() {
 }
 
 void run(benchmark::State& state, std::string_view list, std::size_t expected_rules) {
-  const BypassRules rules = BypassRules::parse(list, ",", BypassDialect::NoProxyStyle);
+  const BypassRules rules = parse(list, ",", BypassDialect::NoProxyStyle);
   if (rules.patterns.size() != expected_rules || !rules.rejected.empty()) {
     state.SkipWithError("the list does not parse into the rules it should");
     return;

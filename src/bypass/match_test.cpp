@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "test_print.hpp"
+#include "bypass/rules.hpp"
+#include "model/test_print.hpp"
+#include "value/debug.hpp"
 
 namespace zelvane::bypass {
 namespace {
@@ -16,8 +18,8 @@ constexpr auto kWindows = BypassDialect::WindowsStyle;
 
 Url url(std::string_view text) { return Url::parse(text).value(); }
 
-BypassRules no_proxy(std::string_view list) { return BypassRules::parse(list, ",", kNoProxy); }
-BypassRules windows(std::string_view list) { return BypassRules::parse(list, "; ", kWindows); }
+BypassRules no_proxy(std::string_view list) { return parse(list, ",", kNoProxy); }
+BypassRules windows(std::string_view list) { return parse(list, "; ", kWindows); }
 
 struct UrlCase {
   std::string url;

@@ -7,11 +7,15 @@
 #include <string_view>
 #include <vector>
 
-#include "config.hpp"
-#include "error.hpp"
-#include "url.hpp"
+#include "model/config.hpp"
+#include "model/error.hpp"
+#include "model/route_step.hpp"
+#include "value/url.hpp"
 
 namespace zelvane::route {
+
+using namespace model;
+using namespace value;
 
 // http, https and ftp their own slots, the socks schemes (socks, socks4, socks4a, socks5,
 // socks5h) Socks, any other scheme All; none for ws and wss, which no single slot serves

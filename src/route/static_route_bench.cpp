@@ -1,11 +1,12 @@
 #include "bench/bench.hpp"
+#include "bypass/rules.hpp"
 #include "route/static_route.hpp"
 
 namespace zelvane::route {
 namespace {
 
 void BM_StaticRoute10(benchmark::State& state) {
-  const BypassRules bypass = BypassRules::parse(
+  const BypassRules bypass = bypass::parse(
       "localhost,127.0.0.1,.corp.example,10.0.0.0/8,192.168.0.0/16,*.internal.example,intranet,"
       ".svc.cluster.local,172.16.0.0/12,example.org:8080",
       ",", BypassDialect::NoProxyStyle);

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "test_print.hpp"
+#include "bypass/rules.hpp"
+#include "model/test_print.hpp"
+#include "value/debug.hpp"
 
 namespace zelvane::route {
 namespace {
@@ -27,7 +29,7 @@ SchemeEntry unusable(std::optional<SchemeSlot> slot) { return {SchemeEntry::Unus
 
 ProxyMode manual(PerScheme per_scheme, std::string_view bypass_list = "") {
   return {ProxyMode::Manual{
-      std::move(per_scheme), BypassRules::parse(bypass_list, ",", BypassDialect::NoProxyStyle), {}}};
+      std::move(per_scheme), bypass::parse(bypass_list, ",", BypassDialect::NoProxyStyle), {}}};
 }
 
 // The route's one step as text: "direct", the proxy host, or the error.
