@@ -31,16 +31,20 @@ function(zelvane_add_test name)
   endif()
 endfunction()
 
-# zelvane_layer(NAME SOURCES... DEPENDS... TESTS...): one layer of src/ as a static library of
-# the listed sources, linked to the layers below it that it may include, and its test program
-# when it has tests. Headers are reached from src/ ("value/url.hpp"); scripts/check-layers holds
+# zelvane_layer(NAME SOURCES... DEPENDS... TESTS... BENCHES...): one layer of src/ as a static
+# library of the listed sources, linked to the layers below it that it may include, its test
+# program when it has tests, and its benchmarks' sources added to the benchmark program
+# (cmake/bench.cmake). Headers are reached from src/ ("value/url.hpp"); scripts/check-layers holds
 # the include rule itself.
 function(zelvane_layer name)
-  cmake_parse_arguments(arg "" "" "SOURCES;DEPENDS;TESTS" ${ARGN})
+  cmake_parse_arguments(arg "" "" "SOURCES;DEPENDS;TESTS;BENCHES" ${ARGN})
   add_library(${name} STATIC ${arg_SOURCES})
   target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
   target_link_libraries(${name} PUBLIC ${arg_DEPENDS} PRIVATE zelvane_flags)
   if(arg_TESTS)
     zelvane_add_test(${name}_tests SOURCES ${arg_TESTS} LIBS ${name})
+  endif()
+  if(arg_BENCHES)
+    zelvane_add_bench(SOURCES ${arg_BENCHES} LIBS ${name})
   endif()
 endfunction()

@@ -241,6 +241,38 @@ bool Url::set_credential(bool password, std::string_view value) {
   return true;
 }
 
+bool Url::edit(bool (*change)(ada::url_aggregator&, std::string_view), std::string_view value) {
+  auto url = ada::parse<ada::url_aggregator>(href_);
+  if (!url || !change(*url, value)) return false;
+  *this = from_ada(*url);
+  return true;
+}
+
+bool Url::set_path(std::string_view path) {
+  // A URL with an opaque path ("mailto:x") has no path to set.
+  return edit(
+      [](ada::url_aggregator& u, std::string_view v) { return !u.has_opaque_path && u.set_pathname(v); },
+      path);
+}
+
+void Url::remove_query() {
+  edit(
+      [](ada::url_aggregator& u, std::string_view) {
+        u.set_search("");
+        return true;
+      },
+      {});
+}
+
+void Url::remove_fragment() {
+  edit(
+      [](ada::url_aggregator& u, std::string_view) {
+        u.set_hash("");
+        return true;
+      },
+      {});
+}
+
 bool Url::set_username(std::string_view username) { return set_credential(false, username); }
 bool Url::set_password(std::string_view password) { return set_credential(true, password); }
 

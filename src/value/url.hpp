@@ -41,6 +41,11 @@ class Url {
   // credentials (no host, an empty host, or the scheme "file"). An empty text removes it.
   bool set_username(std::string_view username);
   bool set_password(std::string_view password);
+  // The URL's path setter (false, the URL unchanged, for a URL with an opaque path), and the
+  // removal of the query and of the fragment.
+  bool set_path(std::string_view path);
+  void remove_query();
+  void remove_fragment();
 
   friend bool operator==(const Url&, const Url&) = default;
 
@@ -61,6 +66,8 @@ class Url {
   Url(std::string href, Parts parts) : href_(std::move(href)), parts_(parts) {}
   static Url from_ada(const ada::url_aggregator& url);
   bool set_credential(bool password, std::string_view value);
+  // Applies a change to the URL as ada holds it; false, the URL unchanged, when it refuses.
+  bool edit(bool (*change)(ada::url_aggregator&, std::string_view), std::string_view value);
   std::string_view view(Span s) const { return std::string_view(href_).substr(s.begin, s.size); }
 
   std::string href_;

@@ -245,5 +245,38 @@ TEST(UrlCredentialsTest, PartsAfterSettingBoth) {
   EXPECT_EQ(url->port(), 1080);
 }
 
+TEST(UrlEditTest, PathQueryAndFragment) {
+  struct Case {
+    std::string url;
+    std::string path;  // set when not empty
+    bool path_accepted;
+    std::string href;  // after the path, then the query and the fragment removed
+  };
+  const Case cases[] = {
+      {"https://u:p@host:8443/a/b?q=1#frag", "/", true, "https://u:p@host:8443/"},
+      {"http://host/a?b#c", "", true, "http://host/a"},
+      {"http://host/a?b#c", "x y", true, "http://host/x%20y"},
+      {"ws://host/chat?room=1", "/", true, "ws://host/"},
+      {"foo://host/p?q#f", "/r", true, "foo://host/r"},
+      {"file:///etc/hosts#x", "/", true, "file:///"},
+      {"http://host/?#", "", true, "http://host/"},
+      // An opaque path stays; the query and fragment still go.
+      {"mailto:a@b.example?subject=x#f", "/", false, "mailto:a@b.example"},
+  };
+  for (const auto& c : cases) {
+    auto url = Url::parse(c.url);
+    ASSERT_TRUE(url) << c.url;
+    if (!c.path.empty()) {
+      EXPECT_EQ(url->set_path(c.path), c.path_accepted) << c.url;
+    }
+    url->remove_query();
+    url->remove_fragment();
+    EXPECT_EQ(url->href(), c.href) << c.url;
+    auto reparsed = Url::parse(url->href());
+    ASSERT_TRUE(reparsed);
+    EXPECT_EQ(*url, *reparsed) << c.url;
+  }
+}
+
 }  // namespace
 }  // namespace zelvane::value

@@ -1,0 +1,45 @@
+// The route of a URL under a setting that needs no script: direct, or one step through the
+// proxy of the slot that the URL's scheme selects. Script-based settings are refused here;
+// the PAC road deals with them before it comes this way.
+#pragma once
+
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "model/config.hpp"
+#include "model/error.hpp"
+#include "model/route_step.hpp"
+#include "value/url.hpp"
+
+namespace zelvane::route {
+
+using namespace model;
+using namespace value;
+
+// http, https and ftp their own slots, the socks schemes (socks, socks4, socks4a, socks5,
+// socks5h) Socks, any other scheme All; none for ws and wss, which no single slot serves
+// (select_any).
+std::optional<SchemeSlot> scheme_slot(std::string_view scheme);
+
+// The step through an endpoint, of the kind its hint names (no hint: Http; Socks4a: Socks4;
+// Socks5h: Socks5); the endpoint is copied whole, hint included.
+RouteStep step_through(const ProxyEndpoint& endpoint);
+
+// The entry that serves a slot of a Manual mode: the slot's own when it is Use or Disabled,
+// else All's when that is; else the first Unusable of the two. Null for any other mode and
+// when neither has an entry.
+const SchemeEntry* select_slot(const ProxyMode& mode, SchemeSlot slot);
+
+// The entry that serves a ws or wss URL: the first Use of Socks, Https, Http (Disabled ones
+// passed over), else All's when Use or Disabled, else the first Unusable of those three, else
+// All's Unusable. Null for any other mode and when none applies.
+const SchemeEntry* select_any(const ProxyMode& mode);
+
+// Exactly one step, or PacNotSupported for a script-based setting (before the URL is looked
+// at), or ProxyEntryUnusable when the entry that would serve the URL was refused.
+Result<std::vector<RouteStep>> route_static(const ProxyMode& mode, const Url& url);
+// route_static of the configuration's effective mode.
+Result<std::vector<RouteStep>> route_static(const ProxyConfig& config, const Url& url);
+
+}  // namespace zelvane::route
