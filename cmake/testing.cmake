@@ -19,7 +19,11 @@ include(GoogleTest)
 
 # zelvane_add_test(NAME SOURCES... LIBS ...): one test program; natively every case is its own
 # CTest test, under Wine the program runs whole (each start of a Wine process costs).
+# The fuzz build holds the fuzzers alone: the asan build runs these tests under the sanitizers.
 function(zelvane_add_test name)
+  if(ZELVANE_FUZZ)
+    return()
+  endif()
   cmake_parse_arguments(arg "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE ${arg_LIBS} zelvane_gtest zelvane_flags)

@@ -1,0 +1,154 @@
+"""Types of the zelvane module: its classes and functions, and the shape of Snapshot.to_dict().
+
+The docstrings here are the module's own; stub_test.py holds this file to them and to the
+module's names and text signatures. The TypedDicts exist only here (the module hands out plain
+dicts): import them under `typing.TYPE_CHECKING`.
+"""
+
+from collections.abc import Iterable, Mapping
+from typing import Literal, TypedDict, final
+
+__all__ = ["ZelvaneError", "Diagnostics", "Snapshot", "read"]
+
+# Names the export and Diagnostics use as values.
+SourceName = Literal[
+    "Registry",
+    "GroupPolicy",
+    "WinHttpDefault",
+    "SystemConfigurationSetup",
+    "SystemConfigurationState",
+    "GSettings",
+    "Kioslaverc",
+    "KioslavercEnv",
+    "Portal",
+    "Env",
+    "ConnectivityManager",
+    "CfNetworkSystemSettings",
+]
+ProxySchemeName = Literal["http", "https", "socks4", "socks4a", "socks5", "socks5h"]
+PasswordStateName = Literal["Present", "Absent", "NotRead", "InKeychain"]
+ImplicitBypassName = Literal["Broad", "WinInet", "CfNetwork", "Empty"]
+Precedence = Literal["before-system", "after-system", "ignore"]
+
+# One slot of a manual mode's proxies.
+class ProxyUseDict(TypedDict):
+    kind: Literal["use"]
+    scheme: ProxySchemeName | None
+    # A domain, an IPv4 address in dotted decimal, or an IPv6 address in brackets ("[::1]").
+    host: str
+    port: int
+    username: str | None
+    # The password itself, unmasked; None without credentials or when it was not read.
+    password: str | None
+    password_state: PasswordStateName | None
+
+class ProxyDisabledDict(TypedDict):
+    kind: Literal["disabled"]
+
+class ProxyUnusableDict(TypedDict):
+    kind: Literal["unusable"]
+    # "<kind> from <source>: <value>", credentials masked.
+    rejected: str
+
+ProxyEntryDict = ProxyUseDict | ProxyDisabledDict | ProxyUnusableDict
+
+# Only the slots the mode holds, always in this order.
+class ProxiesDict(TypedDict, total=False):
+    http: ProxyEntryDict
+    https: ProxyEntryDict
+    ftp: ProxyEntryDict
+    socks: ProxyEntryDict
+    all: ProxyEntryDict
+
+class BypassDict(TypedDict):
+    patterns: list[str]
+    implicit: ImplicitBypassName
+    exclude_simple_hostnames: bool
+    reversed_exceptions: bool
+    require_explicit_port: bool
+    ipv4_mapped_as_ipv4: bool
+    strip_trailing_dot: bool
+    rejected: list[str]
+
+class DirectModeDict(TypedDict):
+    kind: Literal["direct"]
+
+class ManualModeDict(TypedDict):
+    kind: Literal["manual"]
+    proxies: ProxiesDict
+    bypass: BypassDict
+    rejected: list[str]
+
+class PacModeDict(TypedDict):
+    kind: Literal["pac"]
+    # The PAC URL as read, credentials included.
+    url: str
+    rejected: list[str]
+
+class PacInlineModeDict(TypedDict):
+    kind: Literal["pac-inline"]
+    script: str
+    rejected: list[str]
+
+class WpadModeDict(TypedDict):
+    kind: Literal["wpad"]
+
+ModeDict = DirectModeDict | ManualModeDict | PacModeDict | PacInlineModeDict | WpadModeDict
+
+class SourceDict(TypedDict):
+    source: SourceName
+    mode: ModeDict
+
+class SnapshotDict(TypedDict):
+    mode: ModeDict
+    sources: list[SourceDict]
+    fallbacks: list[SourceName]
+    rejected: list[str]
+    os_readable: bool
+
+class ZelvaneError(Exception):
+    """A failure; `code` names it, as `ERR_INVALID_URL` or `ERR_WATCHER_CLOSED`."""
+
+    # Set on every error the module raises: ERR_IO, ERR_CGI_HTTP_PROXY, ERR_INVALID_ARG_VALUE...
+    code: str
+
+@final
+class Diagnostics:
+    """Where a snapshot's answer came from, without the proxy addresses or credentials."""
+
+    @property
+    def os_readable(self) -> bool:
+        """Whether the OS had proxy settings to read."""
+    @property
+    def sources(self) -> list[SourceName]:
+        """The sources that produced a configuration, highest precedence first."""
+    @property
+    def fallbacks(self) -> list[SourceName]:
+        """Sources that could not be read and were left out."""
+    @property
+    def rejected(self) -> list[str]:
+        """Values the sources held but the snapshot dropped (settings that silently stopped
+        applying), each as `"<kind> from <source>: <value>"`, credentials masked."""
+    def __eq__(self, other: object, /) -> bool: ...
+    def __ne__(self, other: object, /) -> bool: ...
+    def __hash__(self) -> int: ...
+
+@final
+class Snapshot:
+    """One reading of the proxy configuration."""
+
+    def to_dict(self) -> SnapshotDict:
+        """The whole configuration as plain dicts and lists, the stub file describes the
+        shape. A proxy's password, and one in a PAC URL, is in it as the value."""
+    def diagnostics(self) -> Diagnostics:
+        """Which sources the snapshot came from."""
+
+def read(
+    *,
+    env: Mapping[str, str] | Iterable[tuple[str, str]] | None = None,
+    precedence: Precedence | None = None,
+) -> Snapshot:
+    """Read the OS settings and the environment once.
+
+    `env` is the mapping to read `*_proxy` from, `os.environ` when omitted. `precedence`
+    is `"before-system"` (the default), `"after-system"` or `"ignore"`."""

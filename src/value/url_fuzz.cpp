@@ -1,0 +1,30 @@
+// The URL classifier against ada: Url::parse accepts a text exactly when find_url_failure, the
+// project's re-run of the parser's steps, finds no failure; otherwise a refused URL would be
+// reported under the wrong kind, or not at all.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "fuzz/check.hpp"
+#include "value/host.hpp"
+#include "value/url.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace zelvane;
+  using namespace zelvane::value;
+  const std::string_view text = fuzz::as_text(data, size);
+  const auto url = Url::parse(text);
+  const auto failure = find_url_failure(text);
+  ZELVANE_FUZZ_CHECK(url.has_value() == !failure.has_value(),
+                     fuzz::shown(text) + (url ? " accepted by ada, refused as " + std::string(name(*failure))
+                                              : " refused by ada, accepted by the classifier"));
+  if (url) {
+    // Every part of an accepted URL can be read.
+    (void)url->scheme();
+    (void)url->host();
+    (void)url->port();
+    (void)url->username();
+    (void)url->password();
+  }
+  return 0;
+}
