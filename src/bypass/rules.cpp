@@ -12,6 +12,7 @@
 #include "util/trim.hpp"
 #include "util/ascii.hpp"
 #include "util/utf8.hpp"
+#include "util/overloaded.hpp"
 
 namespace zelvane::bypass {
 namespace {
@@ -283,17 +284,19 @@ BypassRules parse(std::string_view text, std::string_view separators, BypassDial
 
 std::string to_text(const BypassRule& rule) {
   return std::visit(
-      [](const auto& r) -> std::string {
-        using T = std::decay_t<decltype(r)>;
-        if constexpr (std::is_same_v<T, BypassRule::All>) {
+      util::Overloaded{
+        [](const BypassRule::All&) -> std::string {
           return "*";
-        } else if constexpr (std::is_same_v<T, BypassRule::Cidr>) {
+        },
+        [](const BypassRule::Cidr& r) -> std::string {
           return to_string(r.net);
-        } else if constexpr (std::is_same_v<T, BypassRule::Exact>) {
+        },
+        [](const BypassRule::Exact& r) -> std::string {
           // IPv6 in brackets in its RFC 5952 form: the list text a person would write.
           const auto* v6 = std::get_if<Ipv6Addr>(&r.host.value);
           return with_port(v6 ? "[" + to_string(*v6) + "]" : url_text(r.host), r.port);
-        } else if constexpr (std::is_same_v<T, BypassRule::Domain>) {
+        },
+        [](const BypassRule::Domain& r) -> std::string {
           std::string text;
           if (r.suffix.starts_with('.')) {
             text = r.match_self ? r.suffix.substr(1) : r.suffix;
@@ -301,13 +304,16 @@ std::string to_text(const BypassRule& rule) {
             text = r.match_self ? r.suffix : "." + r.suffix;
           }
           return with_port(std::move(text), r.port);
-        } else if constexpr (std::is_same_v<T, BypassRule::Wildcard>) {
+        },
+        [](const BypassRule::Wildcard& r) -> std::string {
           return with_port(r.pattern, r.port);
-        } else if constexpr (std::is_same_v<T, BypassRule::Local>) {
+        },
+        [](const BypassRule::Local&) -> std::string {
           return "<local>";
-        } else {
+        },
+        [](const BypassRule::SubtractImplicit&) -> std::string {
           return "<-loopback>";
-        }
+        },
       },
       rule.value);
 }

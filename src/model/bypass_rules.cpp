@@ -5,6 +5,7 @@
 #include "model/hash.hpp"
 #include "model/name_table.hpp"
 #include "value/debug.hpp"
+#include "util/overloaded.hpp"
 
 namespace zelvane::model {
 namespace {
@@ -24,21 +25,29 @@ std::string_view name(ImplicitBypass b) { return name_in(kImplicitNames, b); }
 std::size_t BypassRule::hash() const {
   std::size_t h = value.index();
   std::visit(
-      [&](const auto& r) {
-        using T = std::decay_t<decltype(r)>;
-        if constexpr (std::is_same_v<T, Cidr>) {
+      util::Overloaded{
+        [&](const Cidr& r) {
           h = hash_mix(h, r.net.addr.value.index());
           std::visit([&](const auto& a) { for (auto b : a.octets) h = hash_mix(h, b); },
                      r.net.addr.value);
           h = hash_mix(h, r.net.prefix);
-        } else if constexpr (std::is_same_v<T, Exact>) {
+        },
+        [&](const Exact& r) {
           h = hash_mix(hash_mix(h, hash_host(r.host)), hash_port(r.port));
-        } else if constexpr (std::is_same_v<T, Domain>) {
+        },
+        [&](const Domain& r) {
           h = hash_mix(h, std::hash<std::string>{}(r.suffix));
           h = hash_mix(hash_mix(h, r.match_self), hash_port(r.port));
-        } else if constexpr (std::is_same_v<T, Wildcard>) {
+        },
+        [&](const Wildcard& r) {
           h = hash_mix(hash_mix(h, std::hash<std::string>{}(r.pattern)), hash_port(r.port));
-        }
+        },
+        [&](const All&) {
+        },
+        [&](const Local&) {
+        },
+        [&](const SubtractImplicit&) {
+        },
       },
       value);
   return h;
@@ -50,27 +59,32 @@ void debug_fmt(std::string& out, const BypassRule& rule) {
   using value::RecordBuilder;
   using value::write_variant;
   std::visit(
-      [&](const auto& r) {
-        using T = std::decay_t<decltype(r)>;
-        if constexpr (std::is_same_v<T, BypassRule::All>) {
+      util::Overloaded{
+        [&](const BypassRule::All&) {
           out += "All";
-        } else if constexpr (std::is_same_v<T, BypassRule::Local>) {
+        },
+        [&](const BypassRule::Local&) {
           out += "Local";
-        } else if constexpr (std::is_same_v<T, BypassRule::SubtractImplicit>) {
+        },
+        [&](const BypassRule::SubtractImplicit&) {
           out += "SubtractImplicit";
-        } else if constexpr (std::is_same_v<T, BypassRule::Cidr>) {
+        },
+        [&](const BypassRule::Cidr& r) {
           write_variant(out, "Cidr", NetText{r.net});
-        } else if constexpr (std::is_same_v<T, BypassRule::Exact>) {
+        },
+        [&](const BypassRule::Exact& r) {
           RecordBuilder(out, "Exact").field("host", r.host).field("port", r.port).finish();
-        } else if constexpr (std::is_same_v<T, BypassRule::Domain>) {
+        },
+        [&](const BypassRule::Domain& r) {
           RecordBuilder(out, "Domain")
               .field("suffix", r.suffix)
               .field("match_self", r.match_self)
               .field("port", r.port)
               .finish();
-        } else {
+        },
+        [&](const BypassRule::Wildcard& r) {
           RecordBuilder(out, "Wildcard").field("pattern", r.pattern).field("port", r.port).finish();
-        }
+        },
       },
       rule.value);
 }

@@ -1,6 +1,7 @@
 #include "model/error.hpp"
 
 #include "value/debug.hpp"
+#include "util/overloaded.hpp"
 #include "util/redact.hpp"
 
 namespace zelvane::model {
@@ -42,48 +43,62 @@ Error Error::io(std::string_view context, OsError source) {
 
 std::string Error::message() const {
   return std::visit(
-      [](const auto& e) -> std::string {
-        using T = std::decay_t<decltype(e)>;
-        if constexpr (std::is_same_v<T, InvalidProxyServer>) {
+      util::Overloaded{
+        [](const InvalidProxyServer& e) -> std::string {
           return "invalid proxy server specification " + quoted(e.input) + ": " + e.reason;
-        } else if constexpr (std::is_same_v<T, InvalidBypassPattern>) {
+        },
+        [](const InvalidBypassPattern& e) -> std::string {
           return "invalid bypass pattern " + quoted(e.input) + ": " + e.reason;
-        } else if constexpr (std::is_same_v<T, InvalidProxyUrl>) {
+        },
+        [](const InvalidProxyUrl& e) -> std::string {
           return "invalid proxy URL " + quoted(e.input) + ": " + std::string(value::message(e.source));
-        } else if constexpr (std::is_same_v<T, UnsupportedProxyScheme>) {
+        },
+        [](const UnsupportedProxyScheme& e) -> std::string {
           return "unsupported proxy scheme " + quoted(e.scheme);
-        } else if constexpr (std::is_same_v<T, CgiHttpProxy>) {
+        },
+        [](const CgiHttpProxy& e) -> std::string {
           return "refusing to use " + e.variable + " value in CGI environment";
-        } else if constexpr (std::is_same_v<T, Io>) {
+        },
+        [](const Io& e) -> std::string {
           return e.context;
-        } else if constexpr (std::is_same_v<T, Sandboxed>) {
+        },
+        [](const Sandboxed& e) -> std::string {
           return "running inside a " + e.sandbox + " sandbox: " + e.reason;
-        } else if constexpr (std::is_same_v<T, Unsupported>) {
+        },
+        [](const Unsupported&) -> std::string {
           return "watching the system proxy configuration is not supported on this platform";
-        } else if constexpr (std::is_same_v<T, PacNotSupported>) {
+        },
+        [](const PacNotSupported& e) -> std::string {
           return "resolving this URL requires evaluating a proxy auto-config script (" + e.mode + ")";
-        } else if constexpr (std::is_same_v<T, ProxyEntryUnusable>) {
+        },
+        [](const ProxyEntryUnusable& e) -> std::string {
           return "the configured " + std::string(slot_text(e.scheme)) +
                  " proxy could not be used and nothing else covers this request";
-        } else if constexpr (std::is_same_v<T, PacFetchRequired>) {
+        },
+        [](const PacFetchRequired& e) -> std::string {
           return "the PAC script at " + util::redact_credentials(e.url.href()) +
                  " must be fetched by the caller before it can be evaluated";
-        } else if constexpr (std::is_same_v<T, PacEvaluation>) {
+        },
+        [](const PacEvaluation& e) -> std::string {
           return "PAC evaluation failed: " + e.reason;
-        } else if constexpr (std::is_same_v<T, PacTimeout>) {
+        },
+        [](const PacTimeout& e) -> std::string {
           std::string m = "PAC evaluation exceeded its ";
           write_duration(m, e.timeout);
           return m + " budget";
-        } else if constexpr (std::is_same_v<T, PacSaturated>) {
+        },
+        [](const PacSaturated& e) -> std::string {
           std::string m = "no PAC evaluation slot came free within ";
           write_duration(m, e.timeout);
           return m + " (" + std::to_string(e.limit) + " still running)";
-        } else if constexpr (std::is_same_v<T, PacInvalidResult>) {
+        },
+        [](const PacInvalidResult& e) -> std::string {
           return "PAC script returned no usable proxy candidate: " + e.result;
-        } else {
+        },
+        [](const PacEngineUnavailable&) -> std::string {
           return "no PAC JavaScript engine is enabled; build with `pac-quickjs` (not on Android "
                  "or iOS), or attach a native resolver through `pac::PacResolver`";
-        }
+        },
       },
       value_);
 }
@@ -96,43 +111,56 @@ std::optional<std::variant<UrlError, OsError>> Error::source() const {
 
 void debug_fmt(std::string& out, const Error& error) {
   std::visit(
-      [&](const auto& e) {
-        using T = std::decay_t<decltype(e)>;
-        using E = Error;
-        if constexpr (std::is_same_v<T, E::InvalidProxyServer>) {
+      util::Overloaded{
+        [&](const Error::InvalidProxyServer& e) {
           RecordBuilder(out, "InvalidProxyServer").field("input", e.input).field("reason", e.reason).finish();
-        } else if constexpr (std::is_same_v<T, E::InvalidBypassPattern>) {
+        },
+        [&](const Error::InvalidBypassPattern& e) {
           RecordBuilder(out, "InvalidBypassPattern").field("input", e.input).field("reason", e.reason).finish();
-        } else if constexpr (std::is_same_v<T, E::InvalidProxyUrl>) {
+        },
+        [&](const Error::InvalidProxyUrl& e) {
           RecordBuilder(out, "InvalidProxyUrl").field("input", e.input).field("source", e.source).finish();
-        } else if constexpr (std::is_same_v<T, E::UnsupportedProxyScheme>) {
+        },
+        [&](const Error::UnsupportedProxyScheme& e) {
           write_variant(out, "UnsupportedProxyScheme", e.scheme);
-        } else if constexpr (std::is_same_v<T, E::CgiHttpProxy>) {
+        },
+        [&](const Error::CgiHttpProxy& e) {
           RecordBuilder(out, "CgiHttpProxy").field("variable", e.variable).finish();
-        } else if constexpr (std::is_same_v<T, E::Io>) {
+        },
+        [&](const Error::Io& e) {
           RecordBuilder(out, "Io").field("context", e.context).field("source", e.source).finish();
-        } else if constexpr (std::is_same_v<T, E::Sandboxed>) {
+        },
+        [&](const Error::Sandboxed& e) {
           RecordBuilder(out, "Sandboxed").field("sandbox", e.sandbox).field("reason", e.reason).finish();
-        } else if constexpr (std::is_same_v<T, E::Unsupported>) {
+        },
+        [&](const Error::Unsupported&) {
           out += "Unsupported";
-        } else if constexpr (std::is_same_v<T, E::PacNotSupported>) {
+        },
+        [&](const Error::PacNotSupported& e) {
           RecordBuilder(out, "PacNotSupported").field("mode", e.mode).finish();
-        } else if constexpr (std::is_same_v<T, E::ProxyEntryUnusable>) {
+        },
+        [&](const Error::ProxyEntryUnusable& e) {
           RecordBuilder(out, "ProxyEntryUnusable").field("scheme", e.scheme).field("rejected", e.rejected).finish();
-        } else if constexpr (std::is_same_v<T, E::PacFetchRequired>) {
+        },
+        [&](const Error::PacFetchRequired& e) {
           std::string url = util::redact_credentials(e.url.href());
           RecordBuilder(out, "PacFetchRequired").field("url", Unquoted{url}).finish();
-        } else if constexpr (std::is_same_v<T, E::PacEvaluation>) {
+        },
+        [&](const Error::PacEvaluation& e) {
           RecordBuilder(out, "PacEvaluation").field("reason", e.reason).finish();
-        } else if constexpr (std::is_same_v<T, E::PacTimeout>) {
+        },
+        [&](const Error::PacTimeout& e) {
           RecordBuilder(out, "PacTimeout").field("timeout", e.timeout).finish();
-        } else if constexpr (std::is_same_v<T, E::PacSaturated>) {
+        },
+        [&](const Error::PacSaturated& e) {
           RecordBuilder(out, "PacSaturated").field("timeout", e.timeout).field("limit", e.limit).finish();
-        } else if constexpr (std::is_same_v<T, E::PacInvalidResult>) {
+        },
+        [&](const Error::PacInvalidResult& e) {
           RecordBuilder(out, "PacInvalidResult").field("result", e.result).finish();
-        } else {
+        },
+        [&](const Error::PacEngineUnavailable&) {
           out += "PacEngineUnavailable";
-        }
+        },
       },
       error.value());
 }

@@ -71,6 +71,18 @@ TEST(ErrorTest, VariantIndexFollowsTheDeclaredOrder) {
   EXPECT_EQ(Error(Error::PacEngineUnavailable{}).index(), 15u);
 }
 
+TEST(ErrorTest, EachKindHasItsOwnCode) {
+  const std::vector<std::pair<Error, ErrorCode>> cases = {
+      {Error::InvalidProxyServer{}, ErrorCode::InvalidProxyServer},
+      {Error::CgiHttpProxy{}, ErrorCode::CgiHttpProxy},
+      {Error::Io{}, ErrorCode::Io},
+      {Error::Unsupported{}, ErrorCode::Unsupported},
+      {Error::PacTimeout{}, ErrorCode::PacTimeout},
+      {Error::PacEngineUnavailable{}, ErrorCode::PacEngineUnavailable},
+  };
+  for (const auto& [error, code] : cases) EXPECT_EQ(error.code(), code) << debug_text(error);
+}
+
 TEST(ErrorTest, OnlyUrlAndIoErrorsHaveASource) {
   Error url_error = Error::InvalidProxyUrl{"x", UrlError::EmptyHost};
   ASSERT_TRUE(url_error.source());

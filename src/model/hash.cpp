@@ -4,8 +4,12 @@
 #include <string>
 #include <type_traits>
 #include <variant>
+#include "util/overloaded.hpp"
 
 namespace zelvane::model {
+
+using value::Ipv4Addr;
+using value::Ipv6Addr;
 
 std::size_t hash_mix(std::size_t seed, std::size_t value) {
   return seed ^ (value + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2));
@@ -14,13 +18,16 @@ std::size_t hash_mix(std::size_t seed, std::size_t value) {
 std::size_t hash_host(const Host& host) {
   std::size_t h = host.value.index();
   std::visit(
-      [&](const auto& v) {
-        using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, std::string>) {
+      util::Overloaded{
+        [&](const std::string& v) {
           h = hash_mix(h, std::hash<std::string>{}(v));
-        } else {
+        },
+        [&](const Ipv4Addr& v) {
           for (auto b : v.octets) h = hash_mix(h, b);
-        }
+        },
+        [&](const Ipv6Addr& v) {
+          for (auto b : v.octets) h = hash_mix(h, b);
+        },
       },
       host.value);
   return h;

@@ -2,6 +2,7 @@
 
 #include <type_traits>
 
+#include "util/overloaded.hpp"
 #include "util/redact.hpp"
 #include "value/debug.hpp"
 
@@ -28,35 +29,37 @@ std::uint64_t fnv1a64(std::string_view bytes) {
 }
 
 ProxyMode ProxyMode::attach_rejected(std::vector<RejectedValue> list) && {
-  std::visit(
-      [&](auto& m) {
-        using T = std::decay_t<decltype(m)>;
-        if constexpr (std::is_same_v<T, Manual>) {
-          for (const auto& r : list) {
-            if (r.scheme && !m.per_scheme.contains(*r.scheme)) {
-              m.per_scheme.emplace(*r.scheme, SchemeEntry{SchemeEntry::Unusable{r}});
-            }
-          }
-          m.rejected = std::move(list);
-        } else if constexpr (std::is_same_v<T, Pac> || std::is_same_v<T, PacInline>) {
-          m.rejected = std::move(list);
-        }
-      },
-      value);
+  const auto keep = [&](std::vector<RejectedValue>& rejected) { rejected = std::move(list); };
+  std::visit(util::Overloaded{
+                 [](Direct&) {},
+                 [&](Manual& m) {
+                   for (const auto& r : list) {
+                     if (r.scheme && !m.per_scheme.contains(*r.scheme)) {
+                       m.per_scheme.emplace(*r.scheme, SchemeEntry{SchemeEntry::Unusable{r}});
+                     }
+                   }
+                   keep(m.rejected);
+                 },
+                 [&](Pac& m) { keep(m.rejected); },
+                 [&](PacInline& m) { keep(m.rejected); },
+                 [](WpadAutoDetect&) {},
+             },
+             value);
   return std::move(*this);
 }
 
 void debug_fmt(std::string& out, const SchemeEntry& entry) {
   std::visit(
-      [&](const auto& e) {
-        using T = std::decay_t<decltype(e)>;
-        if constexpr (std::is_same_v<T, SchemeEntry::Use>) {
+      util::Overloaded{
+        [&](const SchemeEntry::Use& e) {
           value::write_variant(out, "Use", e.endpoint);
-        } else if constexpr (std::is_same_v<T, SchemeEntry::Disabled>) {
+        },
+        [&](const SchemeEntry::Disabled&) {
           out += "Disabled";
-        } else {
+        },
+        [&](const SchemeEntry::Unusable& e) {
           value::write_variant(out, "Unusable", e.rejected);
-        }
+        },
       },
       entry.value);
 }
@@ -64,31 +67,34 @@ void debug_fmt(std::string& out, const SchemeEntry& entry) {
 void debug_fmt(std::string& out, const ProxyMode& mode) {
   using value::RecordBuilder;
   std::visit(
-      [&](const auto& m) {
-        using T = std::decay_t<decltype(m)>;
-        if constexpr (std::is_same_v<T, ProxyMode::Direct>) {
+      util::Overloaded{
+        [&](const ProxyMode::Direct&) {
           out += "Direct";
-        } else if constexpr (std::is_same_v<T, ProxyMode::WpadAutoDetect>) {
+        },
+        [&](const ProxyMode::WpadAutoDetect&) {
           out += "WpadAutoDetect";
-        } else if constexpr (std::is_same_v<T, ProxyMode::Manual>) {
+        },
+        [&](const ProxyMode::Manual& m) {
           RecordBuilder(out, "Manual")
               .field("per_scheme", m.per_scheme)
               .field("bypass", m.bypass)
               .field("rejected", m.rejected)
               .finish();
-        } else if constexpr (std::is_same_v<T, ProxyMode::Pac>) {
+        },
+        [&](const ProxyMode::Pac& m) {
           std::string url = util::redact_credentials(m.url.href());
           RecordBuilder(out, "Pac")
               .field("url", value::Unquoted{url})
               .field("rejected", m.rejected)
               .finish();
-        } else {
+        },
+        [&](const ProxyMode::PacInline& m) {
           RecordBuilder(out, "PacInline")
               .field("len", m.script.size())
               .field("fnv1a", Hex16{fnv1a64(m.script)})
               .field("rejected", m.rejected)
               .finish();
-        }
+        },
       },
       mode.value);
 }

@@ -3,20 +3,21 @@
 #include <type_traits>
 
 #include "model/hash.hpp"
+#include "util/overloaded.hpp"
 #include "value/debug.hpp"
 
 namespace zelvane::model {
 
 const ProxyEndpoint* RouteStep::endpoint() const {
-  return std::visit(
-      [](const auto& s) -> const ProxyEndpoint* {
-        if constexpr (std::is_same_v<std::decay_t<decltype(s)>, Direct>) {
-          return nullptr;
-        } else {
-          return &s.endpoint;
-        }
-      },
-      value);
+  const auto proxy = [](const auto& s) -> const ProxyEndpoint* { return &s.endpoint; };
+  return std::visit(util::Overloaded{
+                        [](const Direct&) -> const ProxyEndpoint* { return nullptr; },
+                        [&](const Http& s) { return proxy(s); },
+                        [&](const Https& s) { return proxy(s); },
+                        [&](const Socks4& s) { return proxy(s); },
+                        [&](const Socks5& s) { return proxy(s); },
+                    },
+                    value);
 }
 
 std::size_t RouteStep::hash() const {
@@ -27,19 +28,22 @@ std::size_t RouteStep::hash() const {
 void debug_fmt(std::string& out, const RouteStep& step) {
   using value::write_variant;
   std::visit(
-      [&](const auto& s) {
-        using T = std::decay_t<decltype(s)>;
-        if constexpr (std::is_same_v<T, RouteStep::Direct>) {
+      util::Overloaded{
+        [&](const RouteStep::Direct&) {
           out += "Direct";
-        } else if constexpr (std::is_same_v<T, RouteStep::Http>) {
+        },
+        [&](const RouteStep::Http& s) {
           write_variant(out, "Http", s.endpoint);
-        } else if constexpr (std::is_same_v<T, RouteStep::Https>) {
+        },
+        [&](const RouteStep::Https& s) {
           write_variant(out, "Https", s.endpoint);
-        } else if constexpr (std::is_same_v<T, RouteStep::Socks4>) {
+        },
+        [&](const RouteStep::Socks4& s) {
           write_variant(out, "Socks4", s.endpoint);
-        } else {
+        },
+        [&](const RouteStep::Socks5& s) {
           write_variant(out, "Socks5", s.endpoint);
-        }
+        },
       },
       step.value);
 }

@@ -8,6 +8,7 @@
 #include "util/percent.hpp"
 #include "util/trim.hpp"
 #include "util/ascii.hpp"
+#include "util/overloaded.hpp"
 
 namespace zelvane::parse {
 namespace {
@@ -109,17 +110,22 @@ Result<ProxyEndpoint> parse_endpoint(std::string_view text, std::uint16_t caller
   return ProxyEndpoint{hint, std::move(*host), port, std::move(auth)};
 }
 
-
 std::optional<Url> proxy_url(const RouteStep& step) {
   const ProxyEndpoint* e = step.endpoint();
   if (e == nullptr) return std::nullopt;
-  std::string_view scheme;
-  switch (step.value.index()) {
-    case 1: scheme = "http"; break;
-    case 2: scheme = "https"; break;
-    case 3: scheme = e->scheme_hint == ProxyScheme::Socks4a ? "socks4a" : "socks4"; break;
-    default: scheme = e->scheme_hint == ProxyScheme::Socks5h ? "socks5h" : "socks5"; break;
-  }
+  const std::string_view scheme = std::visit(
+      util::Overloaded{
+          [](const RouteStep::Direct&) -> std::string_view { return {}; },  // no endpoint
+          [](const RouteStep::Http&) -> std::string_view { return "http"; },
+          [](const RouteStep::Https&) -> std::string_view { return "https"; },
+          [](const RouteStep::Socks4& s) -> std::string_view {
+            return s.endpoint.scheme_hint == ProxyScheme::Socks4a ? "socks4a" : "socks4";
+          },
+          [](const RouteStep::Socks5& s) -> std::string_view {
+            return s.endpoint.scheme_hint == ProxyScheme::Socks5h ? "socks5h" : "socks5";
+          },
+      },
+      step.value);
   std::string host = url_text(e->host);
   if (!parse_host(host)) return std::nullopt;
   std::string text = std::string(scheme) + "://" + host + ":" + std::to_string(e->port);

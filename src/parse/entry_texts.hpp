@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/mode.hpp"
+#include "util/overloaded.hpp"
 
 namespace zelvane::parse {
 
@@ -20,16 +21,17 @@ inline std::vector<std::string> entries(const PerScheme& map) {
   for (const auto& [slot, entry] : map) {
     std::string text(slot_text(slot));
     std::visit(
-        [&](const auto& e) {
-          using T = std::decay_t<decltype(e)>;
-          if constexpr (std::is_same_v<T, SchemeEntry::Use>) {
+        util::Overloaded{
+          [&](const SchemeEntry::Use& e) {
             text += "=use " + url_text(e.endpoint.host) + ":" + std::to_string(e.endpoint.port);
             if (e.endpoint.scheme_hint) text += " " + std::string(name(*e.endpoint.scheme_hint));
-          } else if constexpr (std::is_same_v<T, SchemeEntry::Disabled>) {
+          },
+          [&](const SchemeEntry::Disabled&) {
             text += "=disabled";
-          } else {
+          },
+          [&](const SchemeEntry::Unusable&) {
             text += "=unusable";
-          }
+          },
         },
         entry.value);
     out.push_back(text);

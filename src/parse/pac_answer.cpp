@@ -13,27 +13,26 @@
 namespace zelvane::parse {
 namespace {
 
+template <class Step>
+RouteStep step_through(ProxyEndpoint endpoint) {
+  return {Step{std::move(endpoint)}};
+}
+
 struct PacKeyword {
   std::string_view name;
-  std::size_t step;  // RouteStep alternative
+  RouteStep (*step)(ProxyEndpoint);  // null for DIRECT
   std::optional<ProxyScheme> hint;
   std::uint16_t port;
 };
 constexpr PacKeyword kPacKeywords[] = {
-    {"PROXY", 1, ProxyScheme::Http, 80},      {"HTTP", 1, ProxyScheme::Http, 80},
-    {"HTTPS", 2, ProxyScheme::Https, 443},    {"SOCKS", 3, ProxyScheme::Socks4, 1080},
-    {"SOCKS4", 3, ProxyScheme::Socks4, 1080}, {"SOCKS5", 4, ProxyScheme::Socks5h, 1080},
-    {"DIRECT", 0, std::nullopt, 0},
+    {"PROXY", &step_through<RouteStep::Http>, ProxyScheme::Http, 80},
+    {"HTTP", &step_through<RouteStep::Http>, ProxyScheme::Http, 80},
+    {"HTTPS", &step_through<RouteStep::Https>, ProxyScheme::Https, 443},
+    {"SOCKS", &step_through<RouteStep::Socks4>, ProxyScheme::Socks4, 1080},
+    {"SOCKS4", &step_through<RouteStep::Socks4>, ProxyScheme::Socks4, 1080},
+    {"SOCKS5", &step_through<RouteStep::Socks5>, ProxyScheme::Socks5h, 1080},
+    {"DIRECT", nullptr, std::nullopt, 0},
 };
-
-RouteStep make_step(std::size_t kind, ProxyEndpoint endpoint) {
-  switch (kind) {
-    case 1: return {RouteStep::Http{std::move(endpoint)}};
-    case 2: return {RouteStep::Https{std::move(endpoint)}};
-    case 3: return {RouteStep::Socks4{std::move(endpoint)}};
-    default: return {RouteStep::Socks5{std::move(endpoint)}};
-  }
-}
 
 bool is_ascii_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
@@ -67,7 +66,7 @@ std::optional<RouteStep> pac_item(std::string_view item) {
   std::string keyword = util::ascii_upper(tokens[0]);
   for (const auto& k : kPacKeywords) {
     if (keyword != k.name) continue;
-    if (k.step == 0) {
+    if (k.step == nullptr) {
       if (count == 1) return RouteStep{RouteStep::Direct{}};
       return std::nullopt;
     }
@@ -80,7 +79,7 @@ std::optional<RouteStep> pac_item(std::string_view item) {
     endpoint->auth.reset();
     if (endpoint->port == 0) endpoint->port = k.port;
     endpoint->scheme_hint = k.hint;
-    return make_step(k.step, std::move(*endpoint));
+    return k.step(std::move(*endpoint));
   }
   return std::nullopt;
 }

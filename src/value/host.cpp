@@ -10,6 +10,7 @@
 #include "util/trim.hpp"
 #include "util/utf8.hpp"
 #include "value/debug.hpp"
+#include "util/overloaded.hpp"
 
 namespace zelvane::value {
 namespace {
@@ -115,15 +116,16 @@ std::string url_text(const Host& host) {
 
 void debug_fmt(std::string& out, const Host& host) {
   std::visit(
-      [&](const auto& h) {
-        using T = std::decay_t<decltype(h)>;
-        if constexpr (std::is_same_v<T, std::string>) {
+      util::Overloaded{
+        [&](const std::string& h) {
           write_variant(out, "Domain", h);
-        } else if constexpr (std::is_same_v<T, Ipv4Addr>) {
+        },
+        [&](const Ipv4Addr& h) {
           write_variant(out, "Ipv4", h);
-        } else {
+        },
+        [&](const Ipv6Addr& h) {
           write_variant(out, "Ipv6", h);
-        }
+        },
       },
       host.value);
 }

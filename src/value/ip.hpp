@@ -39,7 +39,7 @@ struct Ipv6Addr {
 
 struct IpAddr {
   std::variant<Ipv4Addr, Ipv6Addr> value;
-  bool is_ipv4() const { return value.index() == 0; }
+  bool is_ipv4() const { return std::holds_alternative<Ipv4Addr>(value); }
   friend bool operator==(const IpAddr&, const IpAddr&) = default;
 };
 

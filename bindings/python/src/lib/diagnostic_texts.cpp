@@ -3,6 +3,7 @@
 #include <functional>
 #include <unordered_set>
 
+#include "util/overloaded.hpp"
 #include "value/debug.hpp"
 
 namespace zelvane::python {
@@ -11,14 +12,20 @@ namespace {
 // The refused values of one mode, in the order the export and Diagnostics list them.
 template <class F>
 void each_rejected(const ProxyMode& mode, F&& f) {
-  if (const auto* m = mode.get_if<ProxyMode::Manual>()) {
-    for (const auto& r : m->rejected) f(r);
-    for (const auto& r : m->bypass.rejected) f(r);
-  } else if (const auto* p = mode.get_if<ProxyMode::Pac>()) {
-    for (const auto& r : p->rejected) f(r);
-  } else if (const auto* i = mode.get_if<ProxyMode::PacInline>()) {
-    for (const auto& r : i->rejected) f(r);
-  }
+  const auto each = [&](const std::vector<RejectedValue>& list) {
+    for (const auto& r : list) f(r);
+  };
+  std::visit(util::Overloaded{
+                 [](const ProxyMode::Direct&) {},
+                 [&](const ProxyMode::Manual& m) {
+                   each(m.rejected);
+                   each(m.bypass.rejected);
+                 },
+                 [&](const ProxyMode::Pac& m) { each(m.rejected); },
+                 [&](const ProxyMode::PacInline& m) { each(m.rejected); },
+                 [](const ProxyMode::WpadAutoDetect&) {},
+             },
+             mode.value);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "bypass/rules.hpp"
 #include "diagnostic_texts.hpp"
+#include "util/overloaded.hpp"
 
 namespace zelvane::python {
 namespace {
@@ -65,15 +66,16 @@ std::optional<std::pair<std::string, PlainValue>> proxy_entry_to_value(const Per
   auto it = per_scheme.find(slot);
   if (it == per_scheme.end()) return std::nullopt;
   PlainValue entry = std::visit(
-      [](const auto& e) -> PlainValue {
-        using T = std::decay_t<decltype(e)>;
-        if constexpr (std::is_same_v<T, SchemeEntry::Use>) {
+      util::Overloaded{
+        [](const SchemeEntry::Use& e) -> PlainValue {
           return endpoint_to_value(e.endpoint);
-        } else if constexpr (std::is_same_v<T, SchemeEntry::Disabled>) {
+        },
+        [](const SchemeEntry::Disabled&) -> PlainValue {
           return {PlainDict{{"kind", str("disabled")}}};
-        } else {
+        },
+        [](const SchemeEntry::Unusable& e) -> PlainValue {
           return {PlainDict{{"kind", str("unusable")}, {"rejected", str(rejected_text(e.rejected))}}};
-        }
+        },
       },
       it->second.value);
   return std::pair{std::string(slot_text(slot)), std::move(entry)};
@@ -88,31 +90,29 @@ PlainValue proxies_to_value(const PerScheme& per_scheme) {
 }
 
 PlainValue mode_to_value(const ProxyMode& mode) {
-  return std::visit(
-      [](const auto& m) -> PlainValue {
-        using T = std::decay_t<decltype(m)>;
-        PlainDict d;
-        if constexpr (std::is_same_v<T, ProxyMode::Direct>) {
-          d.emplace_back("kind", str("direct"));
-        } else if constexpr (std::is_same_v<T, ProxyMode::Manual>) {
-          d.emplace_back("kind", str("manual"));
-          d.emplace_back("proxies", proxies_to_value(m.per_scheme));
-          d.emplace_back("bypass", bypass_to_value(m.bypass));
-          d.emplace_back("rejected", rejected_to_values(m.rejected));
-        } else if constexpr (std::is_same_v<T, ProxyMode::Pac>) {
-          d.emplace_back("kind", str("pac"));
-          d.emplace_back("url", str(m.url.href()));
-          d.emplace_back("rejected", rejected_to_values(m.rejected));
-        } else if constexpr (std::is_same_v<T, ProxyMode::PacInline>) {
-          d.emplace_back("kind", str("pac-inline"));
-          d.emplace_back("script", str(m.script));
-          d.emplace_back("rejected", rejected_to_values(m.rejected));
-        } else {
-          d.emplace_back("kind", str("wpad"));
-        }
-        return {std::move(d)};
-      },
-      mode.value);
+  PlainDict d;
+  std::visit(util::Overloaded{
+                 [&](const ProxyMode::Direct&) { d.emplace_back("kind", str("direct")); },
+                 [&](const ProxyMode::Manual& m) {
+                   d.emplace_back("kind", str("manual"));
+                   d.emplace_back("proxies", proxies_to_value(m.per_scheme));
+                   d.emplace_back("bypass", bypass_to_value(m.bypass));
+                   d.emplace_back("rejected", rejected_to_values(m.rejected));
+                 },
+                 [&](const ProxyMode::Pac& m) {
+                   d.emplace_back("kind", str("pac"));
+                   d.emplace_back("url", str(m.url.href()));
+                   d.emplace_back("rejected", rejected_to_values(m.rejected));
+                 },
+                 [&](const ProxyMode::PacInline& m) {
+                   d.emplace_back("kind", str("pac-inline"));
+                   d.emplace_back("script", str(m.script));
+                   d.emplace_back("rejected", rejected_to_values(m.rejected));
+                 },
+                 [&](const ProxyMode::WpadAutoDetect&) { d.emplace_back("kind", str("wpad")); },
+             },
+             mode.value);
+  return {std::move(d)};
 }
 
 PlainValue sources_to_value(const std::vector<SourceEntry>& sources) {

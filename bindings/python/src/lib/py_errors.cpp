@@ -1,19 +1,11 @@
 #include "py_errors.hpp"
 
-#include <array>
+#include <utility>
 #include <exception>
 #include <new>
 
 namespace zelvane::python {
 namespace {
-
-constexpr std::array<std::string_view, std::variant_size_v<Error::Value>> kCoreCodes = {
-    "ERR_INVALID_PROXY_SERVER", "ERR_INVALID_BYPASS_PATTERN", "ERR_INVALID_PROXY_URL",
-    "ERR_UNSUPPORTED_PROXY_SCHEME", "ERR_CGI_HTTP_PROXY", "ERR_IO", "ERR_SANDBOXED",
-    "ERR_UNSUPPORTED", "ERR_PAC_NOT_SUPPORTED", "ERR_PROXY_ENTRY_UNUSABLE",
-    "ERR_PAC_FETCH_REQUIRED", "ERR_PAC_EVALUATION", "ERR_PAC_TIMEOUT", "ERR_PAC_SATURATED",
-    "ERR_PAC_INVALID_RESULT", "ERR_PAC_ENGINE_UNAVAILABLE",
-};
 
 constexpr const char kZelvaneErrorDoc[] =
     "A failure; `code` names it, as `ERR_INVALID_URL` or `ERR_WATCHER_CLOSED`.";
@@ -24,7 +16,30 @@ PyObject* g_error_type = nullptr;
 
 }  // namespace
 
-std::string_view error_code(const Error& e) { return kCoreCodes[e.index()]; }
+std::string_view error_code(ErrorCode code) {
+  // No default: a code without its text is a compile error (-Wswitch).
+  switch (code) {
+    case ErrorCode::InvalidProxyServer: return "ERR_INVALID_PROXY_SERVER";
+    case ErrorCode::InvalidBypassPattern: return "ERR_INVALID_BYPASS_PATTERN";
+    case ErrorCode::InvalidProxyUrl: return "ERR_INVALID_PROXY_URL";
+    case ErrorCode::UnsupportedProxyScheme: return "ERR_UNSUPPORTED_PROXY_SCHEME";
+    case ErrorCode::CgiHttpProxy: return "ERR_CGI_HTTP_PROXY";
+    case ErrorCode::Io: return "ERR_IO";
+    case ErrorCode::Sandboxed: return "ERR_SANDBOXED";
+    case ErrorCode::Unsupported: return "ERR_UNSUPPORTED";
+    case ErrorCode::PacNotSupported: return "ERR_PAC_NOT_SUPPORTED";
+    case ErrorCode::ProxyEntryUnusable: return "ERR_PROXY_ENTRY_UNUSABLE";
+    case ErrorCode::PacFetchRequired: return "ERR_PAC_FETCH_REQUIRED";
+    case ErrorCode::PacEvaluation: return "ERR_PAC_EVALUATION";
+    case ErrorCode::PacTimeout: return "ERR_PAC_TIMEOUT";
+    case ErrorCode::PacSaturated: return "ERR_PAC_SATURATED";
+    case ErrorCode::PacInvalidResult: return "ERR_PAC_INVALID_RESULT";
+    case ErrorCode::PacEngineUnavailable: return "ERR_PAC_ENGINE_UNAVAILABLE";
+  }
+  std::unreachable();
+}
+
+std::string_view error_code(const Error& e) { return error_code(e.code()); }
 
 BindingError error_parts(const Error& e) { return {e.message(), error_code(e)}; }
 

@@ -23,7 +23,8 @@ inline constexpr std::string_view kErrWatcherClosed = "ERR_WATCHER_CLOSED";
 inline constexpr std::string_view kErrForked = "ERR_FORKED";
 inline constexpr std::string_view kErrZelvane = "ERR_ZELVANE";
 
-// The code of a core Error, by its variant.
+// The Python code of a core Error ("ERR_IO", ...), by its ErrorCode.
+std::string_view error_code(ErrorCode code);
 std::string_view error_code(const Error& e);
 BindingError error_parts(const Error& e);
 

@@ -1,22 +1,26 @@
 #include "py_plain.hpp"
 
 #include <vector>
+#include "util/overloaded.hpp"
 
 namespace zelvane::python {
 
 PyObject* plain_to_py(const PlainValue& value) {
   return std::visit(
-      [](const auto& v) -> PyObject* {
-        using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, std::monostate>) {
+      util::Overloaded{
+        [](const std::monostate&) -> PyObject* {
           Py_RETURN_NONE;
-        } else if constexpr (std::is_same_v<T, bool>) {
+        },
+        [](const bool& v) -> PyObject* {
           return PyBool_FromLong(v);
-        } else if constexpr (std::is_same_v<T, std::int64_t>) {
+        },
+        [](const std::int64_t& v) -> PyObject* {
           return PyLong_FromLongLong(v);
-        } else if constexpr (std::is_same_v<T, std::string>) {
+        },
+        [](const std::string& v) -> PyObject* {
           return py_str(v).release();
-        } else if constexpr (std::is_same_v<T, PlainList>) {
+        },
+        [](const PlainList& v) -> PyObject* {
           std::vector<PyRef> items;
           items.reserve(v.size());
           for (const auto& item : v) {
@@ -29,7 +33,8 @@ PyObject* plain_to_py(const PlainValue& value) {
             PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), items[i].release());
           }
           return list.release();
-        } else {
+        },
+        [](const PlainDict& v) -> PyObject* {
           PyRef dict(PyDict_New());
           if (!dict) return nullptr;
           for (const auto& [key, item] : v) {
@@ -39,7 +44,7 @@ PyObject* plain_to_py(const PlainValue& value) {
             if (!py_key || PyDict_SetItem(dict.get(), py_key.get(), py_item.get()) < 0) return nullptr;
           }
           return dict.release();
-        }
+        },
       },
       value.value);
 }
