@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <random>
 
 namespace zelvane::parse {
@@ -15,7 +16,7 @@ std::size_t next_hash_key() {
     try {
       std::random_device device;
       seed ^= (static_cast<std::size_t>(device()) << 32) | device();
-    } catch (...) {
+    } catch (const std::exception&) {
       // No entropy source: the address and the clock still differ between processes.
       seed ^= static_cast<std::size_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     }

@@ -9,7 +9,7 @@
 
 namespace zelvane::python {
 
-// Runs f() detached and re-attaches before returning; an exception thrown by f is rethrown
+// Runs f() detached and re-attaches before returning; a std::exception thrown by f is rethrown
 // only once the thread is attached again, so no entry ever returns detached.
 template <class F>
 auto run_detached(F&& f) -> decltype(f()) {
@@ -19,7 +19,7 @@ auto run_detached(F&& f) -> decltype(f()) {
   Py_BEGIN_ALLOW_THREADS
   try {
     result.emplace(f());
-  } catch (...) {
+  } catch (const std::exception&) {
     failure = std::current_exception();
   }
   Py_END_ALLOW_THREADS

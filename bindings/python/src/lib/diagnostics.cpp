@@ -9,49 +9,36 @@
 #include "export.hpp"
 #include "py_plain.hpp"
 #include "siphash.hpp"
-#include "types.hpp"
+#include "py_entry.hpp"
+#include "py_type.hpp"
 
 namespace zelvane::python {
 namespace {
 
-struct DiagnosticsObject {
-  PyObject_HEAD
+struct DiagnosticsValue {
   bool os_readable;
   std::vector<std::string> sources;
   std::vector<std::string> fallbacks;
   std::vector<std::string> rejected;
 };
+using DiagnosticsClass = HeapType<DiagnosticsValue>;
 
-DiagnosticsObject* self_of(PyObject* o) { return reinterpret_cast<DiagnosticsObject*>(o); }
-
-void diagnostics_dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  auto* d = self_of(self);
-  d->sources.~vector();
-  d->fallbacks.~vector();
-  d->rejected.~vector();
-  type->tp_free(self);
-  Py_DECREF(type);
-}
+const DiagnosticsValue* self_of(PyObject* o) { return &DiagnosticsClass::of(o); }
 
 PyObject* get_os_readable(PyObject* self, void*) { return PyBool_FromLong(self_of(self)->os_readable); }
 
-template <std::vector<std::string> DiagnosticsObject::*Field>
+template <std::vector<std::string> DiagnosticsValue::*Field>
 PyObject* get_list(PyObject* self, void*) {
-  try {
-    return plain_to_py(strings_to_values(self_of(self)->*Field));
-  } catch (...) {
-    return raise_internal_fault();
-  }
+  return guarded([&] { return plain_to_py(strings_to_values(self_of(self)->*Field)); });
 }
 
 PyGetSetDef diagnostics_getset[] = {
     {"os_readable", get_os_readable, nullptr, "Whether the OS had proxy settings to read.", nullptr},
-    {"sources", get_list<&DiagnosticsObject::sources>, nullptr,
+    {"sources", get_list<&DiagnosticsValue::sources>, nullptr,
      "The sources that produced a configuration, highest precedence first.", nullptr},
-    {"fallbacks", get_list<&DiagnosticsObject::fallbacks>, nullptr,
+    {"fallbacks", get_list<&DiagnosticsValue::fallbacks>, nullptr,
      "Sources that could not be read and were left out.", nullptr},
-    {"rejected", get_list<&DiagnosticsObject::rejected>, nullptr,
+    {"rejected", get_list<&DiagnosticsValue::rejected>, nullptr,
      "Values the sources held but the snapshot dropped (settings that silently stopped\n"
      "applying), each as `\"<kind> from <source>: <value>\"`, credentials masked.",
      nullptr},
@@ -82,7 +69,7 @@ Py_hash_t diagnostics_hash(PyObject* self) {
 }
 
 PyObject* diagnostics_repr(PyObject* self) {
-  try {
+  return guarded([&]() -> PyObject* {
     const auto* d = self_of(self);
     auto sources = repr_str_list(d->sources);
     if (!sources) return nullptr;
@@ -94,13 +81,11 @@ PyObject* diagnostics_repr(PyObject* self) {
     text += d->os_readable ? "True" : "False";
     text += ", sources=" + *sources + ", fallbacks=" + *fallbacks + ", rejected=" + *rejected + ")";
     return py_str(text).release();
-  } catch (...) {
-    return raise_internal_fault();
-  }
+  });
 }
 
 PyType_Slot diagnostics_slots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(diagnostics_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(DiagnosticsClass::dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(diagnostics_repr)},
     {Py_tp_hash, reinterpret_cast<void*>(diagnostics_hash)},
     {Py_tp_richcompare, reinterpret_cast<void*>(diagnostics_richcompare)},
@@ -112,32 +97,22 @@ PyType_Slot diagnostics_slots[] = {
 
 PyType_Spec diagnostics_spec = {
     "zelvane.Diagnostics",
-    sizeof(DiagnosticsObject),
+    DiagnosticsClass::basic_size,
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
     diagnostics_slots,
 };
 
-TypeCell diagnostics_cell;
+constinit DiagnosticsClass diagnostics_class{diagnostics_spec};
 
 }  // namespace
 
-PyTypeObject* diagnostics_type() { return once_type(diagnostics_cell, diagnostics_spec); }
+PyTypeObject* diagnostics_type() { return diagnostics_class.type(); }
 
 PyObject* new_diagnostics(const ProxyConfig& config, bool os_readable) {
   // Everything is computed before the object exists, so a failure leaves nothing half-made.
-  auto sources = source_names(config.sources);
-  auto fallbacks = fallback_names(config.fallbacks);
-  auto rejected = collect_rejected(config);
-  PyTypeObject* type = diagnostics_type();
-  if (type == nullptr) return nullptr;
-  auto* self = alloc_instance<DiagnosticsObject>(type);
-  if (self == nullptr) return nullptr;
-  self->os_readable = os_readable;
-  new (&self->sources) std::vector<std::string>(std::move(sources));
-  new (&self->fallbacks) std::vector<std::string>(std::move(fallbacks));
-  new (&self->rejected) std::vector<std::string>(std::move(rejected));
-  return reinterpret_cast<PyObject*>(self);
+  return diagnostics_class.create({os_readable, source_names(config.sources),
+                                   fallback_names(config.fallbacks), collect_rejected(config)});
 }
 
 }  // namespace zelvane::python

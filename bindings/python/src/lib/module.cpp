@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "py_entry.hpp"
 #include "py_errors.hpp"
 #include "diagnostics.hpp"
 #include "finalizing.hpp"
@@ -65,12 +66,7 @@ int init_module(PyObject* module) {
 }
 
 int module_exec(PyObject* module) {
-  try {
-    return init_module(module);
-  } catch (...) {
-    raise_internal_fault();
-    return -1;
-  }
+  return guarded([&] { return init_module(module); });
 }
 
 PyModuleDef_Slot module_slots[] = {

@@ -1,8 +1,9 @@
 #include "py_errors.hpp"
 
-#include <utility>
+#include <atomic>
 #include <exception>
 #include <new>
+#include <utility>
 
 namespace zelvane::python {
 namespace {
@@ -11,8 +12,9 @@ constexpr const char kZelvaneErrorDoc[] =
     "A failure; `code` names it, as `ERR_INVALID_URL` or `ERR_WATCHER_CLOSED`.";
 
 // Created once per process and never destroyed: threads may still raise it during exit.
+// Read without the lock once it exists (see TypeCell).
 PyMutex g_error_type_mutex;
-PyObject* g_error_type = nullptr;
+std::atomic<PyObject*> g_error_type{nullptr};
 
 }  // namespace
 
@@ -44,16 +46,19 @@ std::string_view error_code(const Error& e) { return error_code(e.code()); }
 BindingError error_parts(const Error& e) { return {e.message(), error_code(e)}; }
 
 PyObject* zelvane_error_type() {
+  if (PyObject* type = g_error_type.load(std::memory_order_acquire)) return type;
   // PyMutex detaches while it waits, so a thread waiting here never holds up the collector.
   PyMutex_Lock(&g_error_type_mutex);
-  if (g_error_type == nullptr) {
-    g_error_type = PyErr_NewExceptionWithDoc("zelvane.ZelvaneError", kZelvaneErrorDoc,
-                                             PyExc_Exception, nullptr);
-    if (g_error_type == nullptr) {
+  PyObject* type = g_error_type.load(std::memory_order_relaxed);
+  if (type == nullptr) {
+    type = PyErr_NewExceptionWithDoc("zelvane.ZelvaneError", kZelvaneErrorDoc, PyExc_Exception,
+                                     nullptr);
+    if (type == nullptr) {
       PyErr_SetString(PyExc_RuntimeError, "Failed to initialize new exception type.");
+    } else {
+      g_error_type.store(type, std::memory_order_release);
     }
   }
-  PyObject* type = g_error_type;
   PyMutex_Unlock(&g_error_type_mutex);
   return type;
 }
@@ -72,17 +77,13 @@ PyObject* to_py_err(const BindingError& e) {
   return nullptr;
 }
 
-PyObject* raise_internal_fault() noexcept {
-  try {
-    throw;
-  } catch (const std::bad_alloc&) {
+void raise_fault(const std::exception& failure) noexcept {
+  if (Py_IsFinalizing()) return;
+  if (dynamic_cast<const std::bad_alloc*>(&failure) != nullptr) {
     PyErr_NoMemory();
-  } catch (const std::exception& ex) {
-    PyErr_Format(PyExc_SystemError, "zelvane internal fault: %s", ex.what());
-  } catch (...) {
-    PyErr_SetString(PyExc_SystemError, "zelvane internal fault");
+  } else {
+    PyErr_Format(PyExc_SystemError, "zelvane internal fault: %s", failure.what());
   }
-  return nullptr;
 }
 
 }  // namespace zelvane::python

@@ -3,6 +3,7 @@
 
 #include "py.hpp"
 
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -36,8 +37,9 @@ PyObject* zelvane_error_type();
 PyObject* to_py_err(const BindingError& e);
 inline PyObject* to_py_err(const Error& e) { return to_py_err(error_parts(e)); }
 
-// Turns the C++ exception being handled into a Python exception; call from a catch (...)
-// at every entry so nothing escapes into the interpreter. Always returns null.
-PyObject* raise_internal_fault() noexcept;
+// Sets the Python error of a C++ failure: MemoryError for bad_alloc, SystemError
+// "zelvane internal fault: ..." otherwise. Once the interpreter is finalising it sets nothing:
+// the C API is not to be touched then. Entries reach it through guarded() (py_entry.hpp).
+void raise_fault(const std::exception& failure) noexcept;
 
 }  // namespace zelvane::python

@@ -5,6 +5,7 @@
 
 #include "value/debug.hpp"
 #include "detached.hpp"
+#include "py_entry.hpp"
 #include "snapshot.hpp"
 #include "sys/reader.hpp"
 #include "util/utf8.hpp"
@@ -70,7 +71,7 @@ std::optional<EnvVars> copy_env(PyObject* env) {
   // pointing into this frame.
   try {
     ok = copy_pairs(dict.get(), vars);
-  } catch (...) {
+  } catch (const std::exception&) {
     failure = std::current_exception();
   }
   Py_END_CRITICAL_SECTION();
@@ -100,11 +101,7 @@ PyObject* read_impl(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* read_entry(PyObject* module, PyObject* args, PyObject* kwargs) {
-  try {
-    return read_impl(module, args, kwargs);
-  } catch (...) {
-    return raise_internal_fault();
-  }
+  return guarded([&] { return read_impl(module, args, kwargs); });
 }
 
 }  // namespace

@@ -9,47 +9,37 @@
 #include "export.hpp"
 #include "py_plain.hpp"
 #include "py_errors.hpp"
-#include "types.hpp"
+#include "py_entry.hpp"
+#include "py_type.hpp"
 
 namespace zelvane::python {
 namespace {
 
-void snapshot_dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  reinterpret_cast<SnapshotObject*>(self)->config.~ProxyConfig();
-  type->tp_free(self);
-  Py_DECREF(type);
-}
+using SnapshotClass = HeapType<SnapshotValue>;
 
 PyObject* snapshot_repr(PyObject* self) {
-  try {
-    const auto* snap = reinterpret_cast<SnapshotObject*>(self);
+  return guarded([&] {
+    const SnapshotValue& snap = SnapshotClass::of(self);
     std::string text = "<Snapshot os_readable=";
-    text += snap->os_readable ? "True " : "False ";
-    debug_fmt(text, snap->config);
+    text += snap.os_readable ? "True " : "False ";
+    debug_fmt(text, snap.config);
     text += '>';
     return py_str(text).release();
-  } catch (...) {
-    return raise_internal_fault();
-  }
+  });
 }
 
 PyObject* snapshot_to_dict(PyObject* self, PyObject*) {
-  try {
-    const auto* snap = reinterpret_cast<SnapshotObject*>(self);
-    return plain_to_py(snapshot_to_value(snap->config, snap->os_readable));
-  } catch (...) {
-    return raise_internal_fault();
-  }
+  return guarded([&] {
+    const SnapshotValue& snap = SnapshotClass::of(self);
+    return plain_to_py(snapshot_to_value(snap.config, snap.os_readable));
+  });
 }
 
 PyObject* snapshot_diagnostics(PyObject* self, PyObject*) {
-  try {
-    const auto* snap = reinterpret_cast<SnapshotObject*>(self);
-    return new_diagnostics(snap->config, snap->os_readable);
-  } catch (...) {
-    return raise_internal_fault();
-  }
+  return guarded([&] {
+    const SnapshotValue& snap = SnapshotClass::of(self);
+    return new_diagnostics(snap.config, snap.os_readable);
+  });
 }
 
 PyMethodDef snapshot_methods[] = {
@@ -63,7 +53,7 @@ PyMethodDef snapshot_methods[] = {
 
 PyType_Slot snapshot_slots[] = {
     {Py_tp_methods, snapshot_methods},
-    {Py_tp_dealloc, reinterpret_cast<void*>(snapshot_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(SnapshotClass::dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(snapshot_repr)},
     {Py_tp_doc, const_cast<char*>("One reading of the proxy configuration.")},
     {0, nullptr},
@@ -71,26 +61,20 @@ PyType_Slot snapshot_slots[] = {
 
 PyType_Spec snapshot_spec = {
     "zelvane.Snapshot",
-    sizeof(SnapshotObject),
+    SnapshotClass::basic_size,
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
     snapshot_slots,
 };
 
-TypeCell snapshot_cell;
+constinit SnapshotClass snapshot_class{snapshot_spec};
 
 }  // namespace
 
-PyTypeObject* snapshot_type() { return once_type(snapshot_cell, snapshot_spec); }
+PyTypeObject* snapshot_type() { return snapshot_class.type(); }
 
 PyObject* new_snapshot(ProxyConfig config, bool os_readable) {
-  PyTypeObject* type = snapshot_type();
-  if (type == nullptr) return nullptr;
-  auto* self = alloc_instance<SnapshotObject>(type);
-  if (self == nullptr) return nullptr;
-  new (&self->config) ProxyConfig(std::move(config));
-  self->os_readable = os_readable;
-  return reinterpret_cast<PyObject*>(self);
+  return snapshot_class.create({std::move(config), os_readable});
 }
 
 }  // namespace zelvane::python

@@ -9,8 +9,8 @@ namespace zelvane::python {
 
 using namespace model;
 
-struct SnapshotObject {
-  PyObject_HEAD
+// What a Snapshot holds.
+struct SnapshotValue {
   ProxyConfig config;
   bool os_readable;
 };

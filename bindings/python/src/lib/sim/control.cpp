@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "py_entry.hpp"
 #include "py_errors.hpp"
 #include "sys/win/sim/sim.hpp"
 
@@ -59,15 +60,6 @@ bool root_of(const char* text, sim::Root& root) {
     return false;
   }
   return true;
-}
-
-template <class F>
-PyObject* guarded(F&& f) {
-  try {
-    return f();
-  } catch (...) {
-    return raise_internal_fault();
-  }
 }
 
 PyObject* reset(PyObject*, PyObject*) {
