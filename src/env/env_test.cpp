@@ -157,7 +157,7 @@ TEST(EnvSourceTest, ProcessEnvironment) {
 
 // ---- precedence
 
-EnvLayer layer_of(EnvVars vars) { return env::read_env_map(vars).value(); }
+EnvLayer layer_of(const EnvVars& vars) { return env::read_env_map(vars).value(); }
 
 ProxyConfig system_reading(ProxyMode registry_mode) {
   ProxyConfig c = ProxyConfig::from_sources({{SourceKind::Registry, std::move(registry_mode)},
@@ -168,6 +168,7 @@ ProxyConfig system_reading(ProxyMode registry_mode) {
 
 std::vector<SourceKind> kinds(const ProxyConfig& c) {
   std::vector<SourceKind> out;
+  out.reserve(c.sources.size());
   for (const auto& s : c.sources) out.push_back(s.kind);
   return out;
 }

@@ -135,8 +135,8 @@ class Error {
   // Builds the variant as given: inputs must already be redacted (the constructors below
   // do it for the variants whose makers share them).
   template <class V>
-    requires std::is_constructible_v<Value, V&&>
-  Error(V&& v) : value_(std::forward<V>(v)) {}
+    requires(!std::is_same_v<std::remove_cvref_t<V>, Error> && std::is_constructible_v<Value, V &&>)
+  Error(V&& v) : value_(std::forward<V>(v)) {}  // NOLINT(bugprone-forwarding-reference-overload)
 
   // The input passes through util::redact.
   static Error invalid_proxy_server(std::string_view input, std::string_view reason);

@@ -21,7 +21,7 @@ TEST(CandidateListTest, KeepsFirstOccurrenceInOrder) {
   list.push({RouteStep::Direct{}});
   // Same endpoint, other kind of step: a different candidate.
   list.push({RouteStep::Https{{ProxyScheme::Http, Host::domain("a"), 1, {}}}});
-  auto steps = std::move(list).finish().value();
+  auto steps = std::move(list).finish().value();  // NOLINT(bugprone-unchecked-optional-access): throws
   ASSERT_EQ(steps.size(), 4u);
   EXPECT_EQ(steps[0], http("a", 1));
   EXPECT_EQ(steps[1].endpoint(), nullptr);

@@ -65,12 +65,14 @@ std::vector<std::string> collect_rejected(const ProxyConfig& config) {
 
 std::vector<std::string> source_names(const std::vector<SourceEntry>& sources) {
   std::vector<std::string> out;
+  out.reserve(sources.size());
   for (const auto& s : sources) out.emplace_back(name(s.kind));
   return out;
 }
 
 std::vector<std::string> fallback_names(const std::vector<SourceKind>& fallbacks) {
   std::vector<std::string> out;
+  out.reserve(fallbacks.size());
   for (auto k : fallbacks) out.emplace_back(name(k));
   return out;
 }
