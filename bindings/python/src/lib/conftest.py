@@ -17,3 +17,23 @@ def windows():
     assert _zelvane_sim.live_keys() == 0
     assert _zelvane_sim.live_handles() == 0
     _zelvane_sim.reset()
+
+# Stress programs run in their own interpreter, bounded in time: a crash or a hang there
+# fails the test instead of taking pytest down with it.
+stress = pytest.mark.stress
+
+
+def run_program(code, timeout, env=None):
+    """Runs `code` in a fresh interpreter; returns (returncode, stdout, stderr), or fails
+    the test when it does not end within `timeout` seconds."""
+    import subprocess
+    import sys
+    full_env = dict(os.environ)
+    if env:
+        full_env.update(env)
+    try:
+        out = subprocess.run([sys.executable, "-X", "faulthandler", "-c", code],
+                             capture_output=True, text=True, timeout=timeout, env=full_env)
+    except subprocess.TimeoutExpired as exc:
+        pytest.fail(f"the program did not end within {timeout} s:\n{exc.stderr}")
+    return out.returncode, out.stdout, out.stderr

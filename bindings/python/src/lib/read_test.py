@@ -3,7 +3,7 @@ import os
 import pytest
 
 import zelvane
-from conftest import none_only
+from conftest import none_only, run_program, stress
 
 
 def error_of(call):
@@ -215,3 +215,63 @@ def test_many_refused_values_stay_cheap_to_report():
     env = {"no_proxy": ",".join(f"a@{i}" for i in range(100_000))}
     d = zelvane.read(env=env).diagnostics()
     assert len(d.rejected) == 100_000
+
+
+RACE_PROGRAM = r"""
+import os, re, sys, threading, time
+import zelvane
+
+stop = time.monotonic() + float(DURATION)
+done = threading.Event()
+bad = []
+counts = [0] * 8
+
+def writer():
+    # Each step sets http_proxy, then https_proxy, to step i, and adds a variable so that the
+    # C environment is reallocated and moved while readers run.
+    i = 0
+    while not done.is_set():
+        os.environ["http_proxy"] = f"p{i}.example:1"
+        os.environ["https_proxy"] = f"p{i}.example:2"
+        os.environ[f"ZELVANE_NEW_{i}"] = "y"
+        i += 1
+        if i % 2000 == 0:
+            for k in [k for k in os.environ if k.startswith("ZELVANE_NEW_")]:
+                del os.environ[k]
+
+def reader(n):
+    while time.monotonic() < stop:
+        proxies = zelvane.read().to_dict()["mode"].get("proxies", {})
+        http = proxies.get("http", {}).get("host")
+        https = proxies.get("https", {}).get("host")
+        if http is None and https is None:
+            counts[n] += 1
+            continue
+        a = int(re.fullmatch(r"p(\d+)\.example", http).group(1))
+        b = int(re.fullmatch(r"p(\d+)\.example", https).group(1))
+        # A state the writer made: both at step i, or http already at i + 1.
+        if a != b and a != b + 1:
+            bad.append((a, b))
+        counts[n] += 1
+
+w = threading.Thread(target=writer)
+w.start()
+readers = [threading.Thread(target=reader, args=(n,)) for n in range(8)]
+for t in readers:
+    t.start()
+for t in readers:
+    t.join()
+done.set()
+w.join()
+print(sum(counts), bad[:5])
+"""
+
+
+@stress
+def test_read_while_another_thread_writes_os_environ():
+    code, out, err = run_program(RACE_PROGRAM.replace("DURATION", "10"), timeout=120,
+                                 env={"http_proxy": "p0.example:1", "https_proxy": "p0.example:2"})
+    assert code == 0, err
+    readings, bad = out.split(" ", 1)
+    assert int(readings) > 0
+    assert bad.strip() == "[]"
