@@ -53,3 +53,18 @@ def test_snapshot_cannot_be_made_from_python():
 
 def test_module_docstring_is_empty():
     assert zelvane.__doc__ == ""
+
+
+@pytest.mark.parametrize("config", ["legacy", "isolated"])
+def test_subinterpreters_cannot_import_the_module(config):
+    # Its exception class and types are made once per process: a second interpreter must
+    # not be handed the first one's objects, whatever it shares.
+    import _interpreters
+    interp = _interpreters.create(config)
+    try:
+        failure = _interpreters.run_string(interp, "import zelvane")
+    finally:
+        _interpreters.destroy(interp)
+    assert failure is not None
+    assert failure.type.__name__ == "ImportError"
+    assert "zelvane" in failure.msg and "subinterpreters" in failure.msg
