@@ -203,11 +203,20 @@ def test_read_from_many_threads():
     assert errors == []
 
 
-def test_refused_no_proxy_entries_alone_are_reported():
-    d = zelvane.read(env={"no_proxy": "a b,c@d"}).diagnostics()
+@pytest.mark.parametrize("no_proxy", ["a b,c@d", "a b,example.com,c@d"])
+def test_refused_no_proxy_entries_are_reported_alone_or_beside_valid_ones(no_proxy):
+    snap = zelvane.read(env={"no_proxy": no_proxy})
+    d = snap.diagnostics()
     assert "Env" in d.sources
     assert d.rejected == ["InvalidBypassPattern from BypassList: a b",
                           "InvalidBypassPattern from BypassList: c@d"]
+    exported = snap.to_dict()
+    assert exported["rejected"] == d.rejected
+    if "example.com" in no_proxy:
+        # The valid entry still makes the environment's Direct the effective setting.
+        assert exported["mode"] == {"kind": "direct"}
+        assert exported["sources"][0]["source"] == "Env"
+        assert exported["sources"][0]["mode"]["bypass"]["patterns"] == ["example.com"]
 
 
 def test_many_refused_values_stay_cheap_to_report():
