@@ -284,3 +284,32 @@ def test_read_while_another_thread_writes_os_environ():
     readings, bad = out.split(" ", 1)
     assert int(readings) > 0
     assert bad.strip() == "[]"
+
+
+MEMORY_PROGRAM = r"""
+import resource, sys
+import zelvane
+
+value = sys.argv[1] * (20 * 1024 * 1024 // len(sys.argv[1]))
+base = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+snap = zelvane.read(env={"no_proxy": value})
+read_peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+snap.diagnostics(), repr(snap), snap.to_dict()
+print(len(value), (read_peak - base) * 1024,
+      (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - base) * 1024)
+"""
+
+
+@stress
+@pytest.mark.parametrize("entry", ["a,", "a b,", "example.com,x@y,"])
+def test_repeated_entries_cost_memory_once(entry):
+    # 20 MiB of one entry repeated: the reading and every text made from it stay within a
+    # small multiple of the input (peak resident memory, measured in a fresh interpreter).
+    import subprocess
+    import sys
+    out = subprocess.run([sys.executable, "-c", MEMORY_PROGRAM, entry], capture_output=True,
+                         text=True, timeout=300)
+    assert out.returncode == 0, out.stderr
+    size, read_growth, total_growth = map(int, out.stdout.split())
+    assert read_growth < 10 * size, (read_growth, size)
+    assert total_growth < 10 * size, (total_growth, size)
