@@ -1,0 +1,39 @@
+#include <string>
+
+#include "bench/bench.hpp"
+#include "pac/pool.hpp"
+#include "pac/quickjs.hpp"
+
+namespace zelvane::pac {
+namespace {
+
+// Evaluations of the shared script through the process's pool, every benchmark thread a
+// caller waiting for its answer: the pool's throughput with one caller and with eight.
+void BM_PoolThroughput(benchmark::State& state) {
+  const auto script = bench::read_shared_input(state, "typical.pac");
+  if (!script) return;
+  hostfn::PacPolicy policy;
+  policy.timeout = Duration{10, 0};
+  auto job = [&] {
+    // As a pooled evaluation has it: the job owns copies of what it reads.
+    return PacJob{[script = *script, policy](std::optional<MonotonicInstant> deadline) {
+                    return evaluate_pac_quickjs(script, "https://www.example.com/", "www.example.com", policy,
+                                                deadline);
+                  },
+                  *policy.timeout};
+  };
+  if (state.thread_index() == 0 && !PacPool::process().evaluate(job())) {
+    state.SkipWithError("the shared script does not evaluate on the pool");
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(PacPool::process().evaluate(job()));
+  state.SetItemsProcessed(state.iterations());
+}
+
+BENCHMARK(BM_PoolThroughput)->Name("pac/pool/typical.pac")->Threads(1)->Threads(8)->UseRealTime();
+
+const bool registered =
+    bench::add_target({bench::Target::Kind::ThroughputAtLeast, "pac/pool/typical.pac/real_time/threads:8", 6,
+                       "pac/pool/typical.pac/real_time/threads:1"});
+
+}  // namespace
+}  // namespace zelvane::pac

@@ -1,0 +1,50 @@
+// The route of a URL under any configuration: direct and manual settings by the static
+// route, PAC scripts (the caller's or the snapshot's inline one) evaluated in QuickJS-ng, on
+// the calling thread or on the process's PAC pool, and a precise error for the settings that
+// cannot be evaluated here (a PAC URL to fetch, WPAD discovery).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/config.hpp"
+#include "model/error.hpp"
+#include "model/route_step.hpp"
+#include "pac/hostfn/policy.hpp"
+#include "value/url.hpp"
+
+namespace zelvane::pac {
+
+using namespace model;
+using namespace value;
+
+// What a PAC script (or the platform's resolver) is told of a URL: no user name, password or
+// fragment, and for https and wss no path beyond "/" and no query, which may carry secrets
+// of an encrypted request. Scheme, host and port stay; applying it twice changes nothing.
+Url prepare_url(const Url& url);
+
+// The host argument of FindProxyForURL: the URL's host as the URL serialises it (IPv6 in
+// brackets), the empty text when it has none.
+std::string script_host(const Url& url);
+
+// Evaluates the script for the URL (prepared here) and the host. A policy without a timeout
+// evaluates on the calling thread without a deadline; one with a timeout, zero included, on
+// the process's PAC pool within that budget.
+Result<std::vector<RouteStep>> evaluate_for_url(const hostfn::PacPolicy& policy, std::string_view script,
+                                                const Url& url, std::string_view host);
+
+// evaluate_for_url with the prepared URL and the host of the URL as given.
+Result<std::vector<RouteStep>> route_with_script(std::string_view script, const Url& url,
+                                                 const hostfn::PacPolicy& policy);
+
+// The route of the URL under the configuration's effective mode: Direct and Manual by the
+// static route (script and policy unused); a URL without a host (or with an empty one) one
+// Direct step without evaluating anything; a caller's script evaluated under any
+// script-based setting, ahead of the snapshot's inline script; a PAC URL PacFetchRequired
+// (it is not fetched here); WPAD discovery PacNotSupported "wpad".
+Result<std::vector<RouteStep>> route(const ProxyConfig& config, const Url& url,
+                                     std::optional<std::string_view> script, const hostfn::PacPolicy& policy);
+
+}  // namespace zelvane::pac
