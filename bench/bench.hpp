@@ -39,9 +39,9 @@ std::optional<std::string> read_shared_input(benchmark::State& state, std::strin
 // figures of a shared machine vary). Rows are named as the table names them.
 struct Target {
   enum class Kind {
-    TimeBelow,          // row's time per operation below `value` seconds
-    TimeWithinFactor,   // row's time at most `value` times the time of `reference`
-    ThroughputAtLeast,  // row's operations per second at least `value` times `reference`'s
+    TimeBelow,          // row's CPU time per operation below `value` seconds
+    TimeWithinFactor,   // row's CPU time per operation at most `value` times `reference`'s
+    ThroughputAtLeast,  // row's operations per second (wall-clock) at least `value` times `reference`'s
   };
   Kind kind;
   std::string row;

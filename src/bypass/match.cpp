@@ -6,6 +6,7 @@
 #include "bypass/rules.hpp"
 #include "util/ascii.hpp"
 #include "util/glob.hpp"
+#include "util/overloaded.hpp"
 #include "value/ip.hpp"
 
 namespace zelvane::bypass {
@@ -134,11 +135,6 @@ struct Destination {
   std::optional<std::uint16_t> port;
 };
 
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
-
 bool port_passes(std::optional<std::uint16_t> rule_port, std::optional<std::uint16_t> port) {
   return !rule_port || rule_port == port;
 }
@@ -240,7 +236,7 @@ bool matches_host(const BypassRules& rules, const Host& host, std::optional<std:
   const auto hit_if = [](bool hit) { return hit ? Outcome::Hit : Outcome::Pass; };
   for (auto it = rules.patterns.rbegin(); it != rules.patterns.rend(); ++it) {
     const Outcome outcome =
-        std::visit(Overloaded{
+        std::visit(util::Overloaded{
                        [](const BypassRule::All&) { return Outcome::Hit; },
                        [&](const BypassRule::Cidr& r) { return hit_if(cidr_matches(r, d, map)); },
                        [&](const BypassRule::Exact& r) { return hit_if(exact_matches(r, d, map)); },

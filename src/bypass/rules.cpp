@@ -252,18 +252,66 @@ void push_entry(BypassRules& rules, std::string_view trimmed, BypassDialect dial
   }
 }
 
+namespace {
+
+// The rules seen since the last "<-loopback>", held as positions in the list itself: a
+// hostile list of millions of entries then costs one word per kept rule, not a second copy.
+class SeenRules {
+ public:
+  explicit SeenRules(const std::vector<BypassRule>& rules) : set_(0, Hash{&rules}, Equal{&rules}) {}
+  // Whether rules[i] is new (and now seen); a "<-loopback>" is always new and forgets the rest,
+  // since which side of it a rule stands on decides the match.
+  bool admit(std::size_t i, const std::vector<BypassRule>& rules) {
+    if (std::holds_alternative<BypassRule::SubtractImplicit>(rules[i].value)) {
+      set_.clear();
+      return true;
+    }
+    return set_.insert(i).second;
+  }
+
+ private:
+  struct Hash {
+    const std::vector<BypassRule>* rules;
+    std::size_t operator()(std::size_t i) const { return (*rules)[i].hash(); }
+  };
+  struct Equal {
+    const std::vector<BypassRule>* rules;
+    bool operator()(std::size_t a, std::size_t b) const { return (*rules)[a] == (*rules)[b]; }
+  };
+  std::unordered_set<std::size_t, Hash, Equal> set_;
+};
+
+// The refused entries kept so far, by their stored text: a refusal repeated in the list is
+// reported once, so a list of one bad entry repeated millions of times costs one record.
+class SeenRefusals {
+ public:
+  explicit SeenRefusals(const std::vector<RejectedValue>& refused)
+      : set_(0, Hash{&refused}, Equal{&refused}) {}
+  bool admit(std::size_t i) { return set_.insert(i).second; }
+
+ private:
+  struct Hash {
+    const std::vector<RejectedValue>* refused;
+    std::size_t operator()(std::size_t i) const {
+      return std::hash<std::string>{}((*refused)[i].redacted_input);
+    }
+  };
+  struct Equal {
+    const std::vector<RejectedValue>* refused;
+    bool operator()(std::size_t a, std::size_t b) const { return (*refused)[a] == (*refused)[b]; }
+  };
+  std::unordered_set<std::size_t, Hash, Equal> set_;
+};
+
+}  // namespace
+
 void dedup_rules(std::vector<BypassRule>& rules) {
-  std::unordered_set<BypassRule, RuleHash> seen;
+  SeenRules seen(rules);
   std::size_t kept = 0;
   for (std::size_t i = 0; i < rules.size(); ++i) {
-    if (std::holds_alternative<BypassRule::SubtractImplicit>(rules[i].value)) {
-      // Which side of a "<-loopback>" a rule stands on decides the match, so it is a wall.
-      seen.clear();
-    } else if (!seen.insert(rules[i]).second) {
-      continue;
-    }
     if (kept != i) rules[kept] = std::move(rules[i]);
-    ++kept;
+    // The set refers to positions: the rule is tested where it now stands.
+    if (seen.admit(kept, rules)) ++kept;
   }
   rules.resize(kept);
 }
@@ -271,10 +319,18 @@ void dedup_rules(std::vector<BypassRule>& rules) {
 
 BypassRules parse(std::string_view text, std::string_view separators, BypassDialect dialect) {
   BypassRules rules;
+  // De-duplicated as the list is read: a list of one entry repeated millions of times keeps
+  // one rule, never millions before a final pass.
+  SeenRules seen(rules.patterns);
+  SeenRefusals refused(rules.rejected);
   util::split_at_any(text, separators, [&](std::string_view piece) {
+    const std::size_t patterns = rules.patterns.size(), rejected = rules.rejected.size();
     push_entry(rules, trim_entry(piece, dialect), dialect);
+    if (rules.patterns.size() > patterns && !seen.admit(patterns, rules.patterns)) {
+      rules.patterns.pop_back();
+    }
+    if (rules.rejected.size() > rejected && !refused.admit(rejected)) rules.rejected.pop_back();
   });
-  dedup_rules(rules.patterns);
   const bool no_proxy = dialect == BypassDialect::NoProxyStyle;
   rules.implicit = no_proxy ? ImplicitBypass::Broad : ImplicitBypass::WinInet;
   rules.ipv4_mapped_as_ipv4 = no_proxy;

@@ -148,17 +148,19 @@ ProxyConfig merge(ProxyConfig config, const EnvLayer& layer, Precedence preceden
     first = config.effective.is<ProxyMode::Direct>() && only_env;
   }
   ProxyMode mode = layer.to_mode();
-  if (!has_settings && layer.rejected.empty()) {
-    // Only refused no_proxy entries: the layer's own mode is Direct, which carries no refused
-    // values, and the source would then be listed without the reason it is listed for. The
-    // bypass list rides along in an empty manual mode; the source never becomes effective.
-    mode = ProxyMode{ProxyMode::Manual{{}, layer.bypass, {}}};
+  // The source's own record: where the layer stands for Direct but refused no_proxy entries
+  // (beside valid ones or alone), Direct would carry no refused values and the refusals would
+  // appear in no diagnostic. The source then holds the bypass list in an empty manual mode; the
+  // effective setting stays the layer's Direct.
+  ProxyMode recorded = mode;
+  if (mode.is<ProxyMode::Direct>() && !layer.bypass.rejected.empty()) {
+    recorded = ProxyMode{ProxyMode::Manual{{}, layer.bypass, {}}};
   }
   if (first) {
-    config.effective = mode;
-    config.sources.insert(config.sources.begin(), SourceEntry{SourceKind::Env, std::move(mode)});
+    config.effective = std::move(mode);
+    config.sources.insert(config.sources.begin(), SourceEntry{SourceKind::Env, std::move(recorded)});
   } else {
-    config.sources.push_back(SourceEntry{SourceKind::Env, std::move(mode)});
+    config.sources.push_back(SourceEntry{SourceKind::Env, std::move(recorded)});
   }
   config.captured_at = std::min(config.captured_at, layer.captured_at);
   return config;

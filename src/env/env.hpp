@@ -29,6 +29,8 @@ enum class Precedence : std::uint8_t { BeforeSystem, AfterSystem, Ignore };
 // Names compared exactly; values UTF-8.
 using EnvVars = std::map<std::string, std::string>;
 
+// Walks the C environment: call it only where no other thread can change the environment
+// meanwhile (setenv may move the block mid-walk). The Python module reads os.environ instead.
 Result<EnvLayer> read_process_env();
 Result<EnvLayer> read_env_map(const EnvVars& vars);
 std::optional<std::string_view> lookup(const EnvVars& vars, std::string_view name);

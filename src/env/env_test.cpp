@@ -227,19 +227,48 @@ TEST(EnvPrecedenceTest, Placement) {
   }
 }
 
-// A valid no_proxy entry alone would make Direct effective; refused ones do not, so the source
-// is listed only for them and must keep them.
+// A layer that stands for Direct carries no refused values of its own: the Env source must
+// keep the refused no_proxy entries whether valid entries stand beside them (the layer may
+// then be effective, and the effective setting stays Direct) or not (listed only for them).
 TEST(EnvPrecedenceTest, RefusedNoProxyEntriesStayVisibleInTheEnvSource) {
-  EnvLayer only_refused = layer_of({{"no_proxy", "a b,c@d"}});
-  ProxyConfig merged = merge(system_reading({ProxyMode::WpadAutoDetect{}}),
-                                              only_refused, Precedence::BeforeSystem);
-  ASSERT_EQ(merged.sources.size(), 3u);
-  EXPECT_TRUE(merged.effective.is<ProxyMode::WpadAutoDetect>());
-  const auto* manual = merged.sources.back().mode.get_if<ProxyMode::Manual>();
-  ASSERT_NE(manual, nullptr);
-  EXPECT_TRUE(manual->per_scheme.empty());
-  EXPECT_EQ(manual->bypass.rejected, only_refused.bypass.rejected);
-  EXPECT_TRUE(manual->rejected.empty());
+  struct Case {
+    const char* what;
+    EnvVars vars;
+    Precedence precedence;
+    std::size_t env_index;  // where the Env source lands
+    bool env_effective;
+  };
+  const Case cases[] = {
+      {"refused entries alone", {{"no_proxy", "a b,c@d"}}, Precedence::BeforeSystem, 2, false},
+      {"beside a valid entry, before the system",
+       {{"no_proxy", "a b,example.com,c@d"}},
+       Precedence::BeforeSystem,
+       0,
+       true},
+      {"beside a valid entry, after the system",
+       {{"no_proxy", "a b,example.com,c@d"}},
+       Precedence::AfterSystem,
+       2,
+       false},
+  };
+  const ProxyConfig reading = system_reading({ProxyMode::WpadAutoDetect{}});
+  for (const auto& c : cases) {
+    EnvLayer layer = layer_of(c.vars);
+    ASSERT_EQ(layer.bypass.rejected.size(), 2u) << c.what;
+    ProxyConfig merged = merge(reading, layer, c.precedence);
+    ASSERT_EQ(merged.sources.size(), 3u) << c.what;
+    ASSERT_EQ(merged.sources[c.env_index].kind, SourceKind::Env) << c.what;
+    if (c.env_effective) {
+      EXPECT_TRUE(merged.effective.is<ProxyMode::Direct>()) << c.what;
+    } else {
+      EXPECT_EQ(merged.effective, reading.effective) << c.what;
+    }
+    const auto* manual = merged.sources[c.env_index].mode.get_if<ProxyMode::Manual>();
+    ASSERT_NE(manual, nullptr) << c.what;
+    EXPECT_TRUE(manual->per_scheme.empty()) << c.what;
+    EXPECT_EQ(manual->bypass, layer.bypass) << c.what;
+    EXPECT_TRUE(manual->rejected.empty()) << c.what;
+  }
 }
 
 TEST(EnvPrecedenceTest, EarlierEnvironmentTimeWins) {

@@ -1,6 +1,7 @@
 #include "util/redact.hpp"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <vector>
 
@@ -80,7 +81,15 @@ SeparatorFound has_password_separator(std::string_view text) {
   return {true, encoded + 3};
 }
 
-std::string redact_credentials(std::string_view text) {
+namespace {
+
+struct Span {
+  std::size_t begin, end;
+};
+
+// redact_credentials, recording each replaced password as a span of the input when `masked`
+// is given.
+std::string redact_credentials_into(std::string_view text, std::vector<Span>* masked) {
   if (text.find('@') == npos) return std::string(text);
 
   // One pass records every mark; each '@' is then resolved by bisection, so many '@' cost
@@ -130,11 +139,46 @@ std::string redact_credentials(std::string_view text) {
 
     out.append(text.substr(copy, password - copy));
     out += "***";
+    if (masked != nullptr) masked->push_back({password, at});
     copy = at;
   }
   out.append(text.substr(copy));
   return out;
 }
+
+// The password of the text read as one address: after the first "://", from the first
+// separator up to the '@' that ends the user information. The address parser takes the last
+// '@' of the authority (up to the first '/', '?' or '#'); a URL-minded reader, the last '@'
+// of all, unless another "://" begins a second address before it. Both readings are given;
+// each is empty when it finds no password.
+std::array<Span, 2> address_passwords(std::string_view text) {
+  std::size_t start = 0;
+  if (const std::size_t scheme = text.find("://"); scheme != npos) start = scheme + 3;
+  const auto password_before = [&](std::size_t at) -> Span {
+    if (at == npos || at < start) return {0, 0};
+    const SeparatorFound sep = has_password_separator(text.substr(start, at - start));
+    if (!sep.found) return {0, 0};
+    return {start + sep.after, at};
+  };
+  const std::size_t cut = std::min(text.find_first_of("/?#", start), text.size());
+  const std::size_t last = text.rfind('@');
+  const std::size_t in_authority = text.substr(0, cut).rfind('@');
+  const bool one_address = last == npos || last < start || text.find("://", start) > last;
+  return {password_before(in_authority), one_address ? password_before(last) : Span{0, 0}};
+}
+
+// Whether the spans (in order, disjoint) cover the whole of `want`.
+bool covered(Span want, const std::vector<Span>& spans) {
+  std::size_t pos = want.begin;
+  for (const Span& s : spans) {
+    if (s.begin <= pos && s.end > pos) pos = s.end;
+  }
+  return pos >= want.end;
+}
+
+}  // namespace
+
+std::string redact_credentials(std::string_view text) { return redact_credentials_into(text, nullptr); }
 
 bool token_has_credentials(std::string_view text) {
   std::string_view t = strip_scheme(text);
@@ -158,9 +202,16 @@ std::string withheld_message(std::size_t characters) {
 }
 
 std::string redact(std::string_view text) {
-  std::string r = redact_credentials(text);
+  std::vector<Span> masked;
+  std::string r = redact_credentials_into(text, &masked);
   const auto withheld = [&] { return withheld_message(count_chars(r)); };
   if (token_has_credentials(r)) return withheld();
+  // Redaction works token by token; a password that holds white space (or an '@' beside it)
+  // runs past its token, and what the address parser would take as the password may then be
+  // partly in clear.
+  for (const Span password : address_passwords(text)) {
+    if (password.end > password.begin && !covered(password, masked)) return withheld();
+  }
 
   // After a redaction, a later token with a bare user name before its '@' suggests that the
   // password ran on past a space and its tail is still there.
@@ -202,16 +253,19 @@ std::string mask_control_chars(std::string_view text) {
   return out;
 }
 
-std::string sanitize_message(std::string_view text) {
-  const std::string r = redact_credentials(mask_control_chars(text));
+std::string cut_to_chars(std::string_view text, std::size_t limit) {
   std::size_t end = 0;
-  for (std::size_t characters = 0; end < r.size() && characters < message_limit; ++characters) {
-    end += decode_utf8_at(r, end).length;
+  for (std::size_t characters = 0; end < text.size() && characters < limit; ++characters) {
+    end += decode_utf8_at(text, end).length;
   }
-  // Masking came first and redaction writes only '*', so the cut holds no control character.
-  std::string out = r.substr(0, end);
-  if (end < r.size()) out += "\u2026";
+  std::string out(text.substr(0, end));
+  if (end < text.size()) out += "\u2026";
   return out;
+}
+
+std::string sanitize_message(std::string_view text) {
+  // Masking came first and redaction writes only '*', so the cut holds no control character.
+  return cut_to_chars(redact_credentials(mask_control_chars(text)), message_limit);
 }
 
 }  // namespace zelvane::util

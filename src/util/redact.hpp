@@ -35,5 +35,7 @@ std::string mask_control_chars(std::string_view text);
 
 // At most 256 characters of the masked, redacted text, then "…" when cut.
 std::string sanitize_message(std::string_view text);
+// The first `limit` characters of the text, then "…" when anything was cut.
+std::string cut_to_chars(std::string_view text, std::size_t limit);
 
 }  // namespace zelvane::util

@@ -17,3 +17,26 @@ def windows():
     assert _zelvane_sim.live_keys() == 0
     assert _zelvane_sim.live_handles() == 0
     _zelvane_sim.reset()
+
+# Stress programs run in their own interpreter, bounded in time: a crash or a hang there
+# fails the test instead of taking pytest down with it.
+stress = pytest.mark.stress
+
+
+def run_program(code, timeout, env=None, hang_fails=True):
+    """Runs `code` in a fresh interpreter; returns (returncode, stdout, stderr). A program
+    that does not end within `timeout` seconds is killed and fails the test, or with
+    hang_fails=False gives the return code None."""
+    import subprocess
+    import sys
+    full_env = dict(os.environ)
+    if env:
+        full_env.update(env)
+    try:
+        out = subprocess.run([sys.executable, "-X", "faulthandler", "-c", code],
+                             capture_output=True, text=True, timeout=timeout, env=full_env)
+    except subprocess.TimeoutExpired as exc:
+        if not hang_fails:
+            return None, "", f"did not end within {timeout} s"
+        pytest.fail(f"the program did not end within {timeout} s:\n{exc.stderr}")
+    return out.returncode, out.stdout, out.stderr

@@ -75,6 +75,10 @@ int module_exec(PyObject* module) {
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+    // The exception class, the types and the pools are process-wide; an interpreter that
+    // shares them with another (a legacy subinterpreter) would be handed objects it does
+    // not own, so every interpreter but the main one is refused at import.
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
 #ifdef Py_mod_gil
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
 #endif

@@ -4,6 +4,7 @@ import sys
 import pytest
 
 import zelvane
+from conftest import run_program, stress
 
 
 def test_import_leaves_the_gil_off():
@@ -53,3 +54,125 @@ def test_snapshot_cannot_be_made_from_python():
 
 def test_module_docstring_is_empty():
     assert zelvane.__doc__ == ""
+
+
+@pytest.mark.parametrize("config", ["legacy", "isolated"])
+def test_subinterpreters_cannot_import_the_module(config):
+    # Its exception class and types are made once per process: a second interpreter must
+    # not be handed the first one's objects, whatever it shares.
+    import _interpreters
+    interp = _interpreters.create(config)
+    try:
+        failure = _interpreters.run_string(interp, "import zelvane")
+    finally:
+        _interpreters.destroy(interp)
+    assert failure is not None
+    assert failure.type.__name__ == "ImportError"
+    assert "zelvane" in failure.msg and "subinterpreters" in failure.msg
+
+
+EXIT_PROGRAM = r"""
+import random, threading, time
+import zelvane
+
+go = threading.Event()
+
+def loop():
+    env = {"http_proxy": "p:1", "no_proxy": "a b,example.com"}
+    go.wait()
+    while True:
+        zelvane.read(env={}).diagnostics()
+        repr(zelvane.read(env=env).diagnostics())
+        try:
+            zelvane.read(env={}, precedence="bad")
+        except zelvane.ZelvaneError:
+            pass
+
+for _ in range(64):
+    threading.Thread(target=loop, daemon=True).start()
+go.set()  # all at once, so that starting them is not starved by the first ones
+time.sleep(random.random() * 0.02)
+"""
+
+
+@stress
+def test_interpreter_exit_under_64_daemon_threads():
+    # The main thread returns while daemon threads are inside the module: those that come
+    # back after finalisation has begun must end quietly, every time.
+    # Four at a time; the first few failures end the test early.
+    import threading
+    from concurrent.futures import ThreadPoolExecutor
+    failures = []
+    enough = threading.Event()
+
+    def one(_):
+        if enough.is_set():
+            return
+        code, _, err = run_program(EXIT_PROGRAM, timeout=30, hang_fails=False)
+        if code != 0:
+            failures.append((code, err[-2000:]))
+            if len(failures) >= 3:
+                enough.set()
+
+    with ThreadPoolExecutor(4) as pool:
+        list(pool.map(one, range(200)))
+    assert failures == [], f"{len(failures)}+ of 200 runs failed; first: {failures[0]}"
+
+
+FORK_PROGRAM = r"""
+import os, signal, threading, time, warnings
+import zelvane
+
+warnings.simplefilter("ignore", DeprecationWarning)  # fork() with threads running
+stop = threading.Event()
+
+# Each call gets a dict of its own: a Python object shared between threads could be locked
+# by one of them at fork(), and the child would wait on the interpreter's lock, not ours.
+def load():
+    while not stop.is_set():
+        zelvane.read(env={"http_proxy": "p:1", "no_proxy": "a b,example.com"}).diagnostics()
+        try:
+            zelvane.read(env={}, precedence="bad")
+        except zelvane.ZelvaneError:
+            pass
+
+threads = [threading.Thread(target=load) for _ in range(8)]
+for t in threads:
+    t.start()
+hung = failed = 0
+for _ in range(CHILDREN):
+    pid = os.fork()
+    if pid == 0:
+        try:
+            zelvane.read(env={"http_proxy": "p:1", "no_proxy": "a b,example.com"}).diagnostics()
+            zelvane.read(env={}).to_dict()
+            os._exit(0)
+        except BaseException:
+            os._exit(3)
+    deadline = time.monotonic() + 3
+    while True:
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            failed += os.waitstatus_to_exitcode(status) != 0
+            break
+        if time.monotonic() > deadline:
+            os.kill(pid, signal.SIGKILL)
+            os.waitpid(pid, 0)
+            hung += 1
+            break
+        time.sleep(0.0005)
+    if hung + failed >= 3:
+        break  # enough to fail; the rest would only take time
+stop.set()
+for t in threads:
+    t.join()
+print(hung, failed)
+"""
+
+
+@stress
+def test_fork_while_eight_threads_read():
+    # Nothing the module holds across fork() may leave a child waiting for ever.
+    code, out, err = run_program(FORK_PROGRAM.replace("CHILDREN", "2000"), timeout=900)
+    assert code == 0, err
+    assert out.split() == ["0", "0"], "children hung, failed: " + out

@@ -8,6 +8,7 @@
 #include "py_entry.hpp"
 #include "snapshot.hpp"
 #include "sys/reader.hpp"
+#include "util/redact.hpp"
 #include "util/utf8.hpp"
 
 namespace zelvane::python {
@@ -53,8 +54,7 @@ bool copy_pairs(PyObject* dict, EnvVars& vars) {
     }
     auto text = lossy_value(value);
     if (!text) return false;
-    vars.insert_or_assign(std::string(key_utf8, static_cast<std::size_t>(key_size)),
-                          std::move(*text));
+    vars.insert_or_assign(std::string(key_utf8, static_cast<std::size_t>(key_size)), std::move(*text));
   }
   return true;
 }
@@ -79,6 +79,41 @@ std::optional<EnvVars> copy_env(PyObject* env) {
   if (!ok) return std::nullopt;
   return vars;
 }
+
+#ifndef _WIN32
+// The process environment as the interpreter's os.environ holds it. Walking the C `environ`
+// cannot be made safe: setenv() on another thread may move or free it mid-walk, and nothing
+// locks it. os.environ's own dict (bytes to bytes on POSIX) is copied in one step under its
+// lock, so the reading sees one state that some writer left. A program that replaced
+// os.environ with another mapping gets that mapping read as `env` would be.
+std::optional<EnvVars> copy_process_env() {
+  PyRef os(PyImport_ImportModule("os"));
+  if (!os) return std::nullopt;
+  PyRef environ(PyObject_GetAttrString(os.get(), "environ"));
+  if (!environ) return std::nullopt;
+  PyRef data(PyObject_GetAttrString(environ.get(), "_data"));
+  if (!data) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return std::nullopt;
+    PyErr_Clear();
+  }
+  if (!data || !PyDict_Check(data.get())) return copy_env(environ.get());
+  PyRef copy(PyDict_Copy(data.get()));
+  if (!copy) return std::nullopt;
+  // The copy is ours alone: no other thread can reach it.
+  EnvVars vars;
+  Py_ssize_t pos = 0;
+  PyObject* key = nullptr;
+  PyObject* value = nullptr;
+  while (PyDict_Next(copy.get(), &pos, &key, &value)) {
+    if (!PyBytes_Check(key) || !PyBytes_Check(value)) continue;
+    std::string_view name(PyBytes_AS_STRING(key), static_cast<std::size_t>(PyBytes_GET_SIZE(key)));
+    if (!util::is_valid_utf8(name)) continue;
+    std::string_view text(PyBytes_AS_STRING(value), static_cast<std::size_t>(PyBytes_GET_SIZE(value)));
+    vars.emplace(std::string(name), util::utf8_lossy(text));
+  }
+  return vars;
+}
+#endif
 
 PyObject* read_impl(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
   static const char* keywords[] = {"env", "precedence", nullptr};
@@ -111,7 +146,10 @@ std::expected<Precedence, BindingError> parse_precedence(const std::optional<std
   if (*text == "before-system") return Precedence::BeforeSystem;
   if (*text == "after-system") return Precedence::AfterSystem;
   if (*text == "ignore") return Precedence::Ignore;
-  return std::unexpected(BindingError{"unknown precedence " + quoted(*text), kErrInvalidArgValue});
+  // The argument is the caller's, of any size and content: shown redacted and cut, as every
+  // other quoted input is.
+  return std::unexpected(BindingError{
+      "unknown precedence " + quoted(util::cut_to_chars(util::redact(*text), 256)), kErrInvalidArgValue});
 }
 
 std::expected<std::optional<EnvLayer>, BindingError> read_env_layer(const EnvVars* vars,
@@ -159,7 +197,16 @@ std::optional<ReadOptions> read_options(const RawReadArgs& args) {
     to_py_err(precedence.error());
     return std::nullopt;
   }
-  auto layer = read_env_layer(args.env ? &*args.env : nullptr, *precedence);
+  const EnvVars* vars = args.env ? &*args.env : nullptr;
+#ifndef _WIN32
+  std::optional<EnvVars> process;
+  if (vars == nullptr && *precedence != Precedence::Ignore) {
+    process = copy_process_env();
+    if (!process) return std::nullopt;
+    vars = &*process;
+  }
+#endif
+  auto layer = read_env_layer(vars, *precedence);
   if (!layer) {
     to_py_err(layer.error());
     return std::nullopt;

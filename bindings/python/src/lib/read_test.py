@@ -3,7 +3,7 @@ import os
 import pytest
 
 import zelvane
-from conftest import none_only
+from conftest import none_only, run_program, stress
 
 
 def error_of(call):
@@ -203,11 +203,20 @@ def test_read_from_many_threads():
     assert errors == []
 
 
-def test_refused_no_proxy_entries_alone_are_reported():
-    d = zelvane.read(env={"no_proxy": "a b,c@d"}).diagnostics()
+@pytest.mark.parametrize("no_proxy", ["a b,c@d", "a b,example.com,c@d"])
+def test_refused_no_proxy_entries_are_reported_alone_or_beside_valid_ones(no_proxy):
+    snap = zelvane.read(env={"no_proxy": no_proxy})
+    d = snap.diagnostics()
     assert "Env" in d.sources
     assert d.rejected == ["InvalidBypassPattern from BypassList: a b",
                           "InvalidBypassPattern from BypassList: c@d"]
+    exported = snap.to_dict()
+    assert exported["rejected"] == d.rejected
+    if "example.com" in no_proxy:
+        # The valid entry still makes the environment's Direct the effective setting.
+        assert exported["mode"] == {"kind": "direct"}
+        assert exported["sources"][0]["source"] == "Env"
+        assert exported["sources"][0]["mode"]["bypass"]["patterns"] == ["example.com"]
 
 
 def test_many_refused_values_stay_cheap_to_report():
@@ -215,3 +224,92 @@ def test_many_refused_values_stay_cheap_to_report():
     env = {"no_proxy": ",".join(f"a@{i}" for i in range(100_000))}
     d = zelvane.read(env=env).diagnostics()
     assert len(d.rejected) == 100_000
+
+
+RACE_PROGRAM = r"""
+import os, re, sys, threading, time
+import zelvane
+
+stop = time.monotonic() + float(DURATION)
+done = threading.Event()
+bad = []
+counts = [0] * 8
+
+def writer():
+    # Each step sets http_proxy, then https_proxy, to step i, and adds a variable so that the
+    # C environment is reallocated and moved while readers run.
+    i = 0
+    while not done.is_set():
+        os.environ["http_proxy"] = f"p{i}.example:1"
+        os.environ["https_proxy"] = f"p{i}.example:2"
+        os.environ[f"ZELVANE_NEW_{i}"] = "y"
+        i += 1
+        if i % 2000 == 0:
+            for k in [k for k in os.environ if k.startswith("ZELVANE_NEW_")]:
+                del os.environ[k]
+
+def reader(n):
+    while time.monotonic() < stop:
+        proxies = zelvane.read().to_dict()["mode"].get("proxies", {})
+        http = proxies.get("http", {}).get("host")
+        https = proxies.get("https", {}).get("host")
+        if http is None and https is None:
+            counts[n] += 1
+            continue
+        a = int(re.fullmatch(r"p(\d+)\.example", http).group(1))
+        b = int(re.fullmatch(r"p(\d+)\.example", https).group(1))
+        # A state the writer made: both at step i, or http already at i + 1.
+        if a != b and a != b + 1:
+            bad.append((a, b))
+        counts[n] += 1
+
+w = threading.Thread(target=writer)
+w.start()
+readers = [threading.Thread(target=reader, args=(n,)) for n in range(8)]
+for t in readers:
+    t.start()
+for t in readers:
+    t.join()
+done.set()
+w.join()
+print(sum(counts), bad[:5])
+"""
+
+
+@stress
+def test_read_while_another_thread_writes_os_environ():
+    code, out, err = run_program(RACE_PROGRAM.replace("DURATION", "10"), timeout=120,
+                                 env={"http_proxy": "p0.example:1", "https_proxy": "p0.example:2"})
+    assert code == 0, err
+    readings, bad = out.split(" ", 1)
+    assert int(readings) > 0
+    assert bad.strip() == "[]"
+
+
+MEMORY_PROGRAM = r"""
+import resource, sys
+import zelvane
+
+value = sys.argv[1] * (20 * 1024 * 1024 // len(sys.argv[1]))
+base = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+snap = zelvane.read(env={"no_proxy": value})
+read_peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+snap.diagnostics(), repr(snap), snap.to_dict()
+print(len(value), (read_peak - base) * 1024,
+      (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - base) * 1024)
+"""
+
+
+@stress
+@pytest.mark.parametrize("entry", ["a,", "a b,", "example.com,x@y,"])
+def test_repeated_entries_cost_memory_once(entry):
+    # 20 MiB of one entry repeated: the reading and every text made from it stay within a
+    # small multiple of the input (peak resident memory, measured in a fresh interpreter).
+    import subprocess
+    import sys
+    out = subprocess.run([sys.executable, "-c", MEMORY_PROGRAM, entry], capture_output=True,
+                         text=True, timeout=300)
+    assert out.returncode == 0, out.stderr
+    size, read_growth, total_growth = map(int, out.stdout.split())
+    assert read_growth < 10 * size, (read_growth, size)
+    assert total_growth < 10 * size, (total_growth, size)

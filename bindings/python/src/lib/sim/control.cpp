@@ -319,6 +319,8 @@ PyMethodDef methods[] = {
 };
 
 PyModuleDef_Slot slots[] = {
+    // One simulated Windows per process, as for zelvane itself.
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
 #ifdef Py_mod_gil
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
 #endif
