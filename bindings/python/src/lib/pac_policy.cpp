@@ -48,8 +48,7 @@ bool is_boolean(PyObject* o) {
 bool take_bool(PyObject* o, const char* name, std::optional<bool>& out) {
   if (o == nullptr || o == Py_None) return true;
   if (!is_boolean(o)) {
-    PyErr_Format(PyExc_TypeError, "argument '%s' must be bool or None, not %s", name,
-                 Py_TYPE(o)->tp_name);
+    PyErr_Format(PyExc_TypeError, "argument '%s' must be bool or None, not %s", name, Py_TYPE(o)->tp_name);
     return false;
   }
   const int truth = PyObject_IsTrue(o);
@@ -58,8 +57,8 @@ bool take_bool(PyObject* o, const char* name, std::optional<bool>& out) {
   return true;
 }
 
-std::optional<PolicyArgs> take_policy_args(PyObject* ip, PyObject* dns, PyObject* internal,
-                                           PyObject* offset, PyObject* timeout) {
+std::optional<PolicyArgs> take_policy_args(PyObject* ip, PyObject* dns, PyObject* internal, PyObject* offset,
+                                           PyObject* timeout) {
   PolicyArgs args;
   if (ip != nullptr && ip != Py_None) {
     if (!PyUnicode_Check(ip)) {
@@ -140,18 +139,15 @@ PyType_Slot policy_slots[] = {
     {Py_tp_richcompare, reinterpret_cast<void*>(policy_richcompare)},
     // Equality without a hash: instances are unhashable.
     {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
-    {Py_tp_doc, const_cast<char*>(
-                    "PacPolicy(*, my_ip_address=None, resolve_dns=None, allow_internal_addresses=None, "
-                    "utc_offset_seconds=None, timeout=None)\n--\n\n"
-                    "What QuickJS runs a script under; each argument left out keeps its default.")},
+    {Py_tp_doc,
+     const_cast<char*>("PacPolicy(*, my_ip_address=None, resolve_dns=None, allow_internal_addresses=None, "
+                       "utc_offset_seconds=None, timeout=None)\n--\n\n"
+                       "What QuickJS runs a script under; each argument left out keeps its default.")},
     {0, nullptr},
 };
 
 PyType_Spec policy_spec = {
-    "zelvane.PacPolicy",
-    PolicyClass::basic_size,
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    "zelvane.PacPolicy", PolicyClass::basic_size, 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
     policy_slots,
 };
 
@@ -159,8 +155,8 @@ constinit PolicyClass policy_class{policy_spec};
 
 PyObject* policy_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> std::expected<PyObject*, BindingError> {
-    static const char* keywords[] = {"my_ip_address", "resolve_dns", "allow_internal_addresses",
-                                     "utc_offset_seconds", "timeout", nullptr};
+    static const char* keywords[] = {"my_ip_address",      "resolve_dns", "allow_internal_addresses",
+                                     "utc_offset_seconds", "timeout",     nullptr};
     PyObject* slots[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|$OOOOO:PacPolicy", const_cast<char**>(keywords),
                                      &slots[0], &slots[1], &slots[2], &slots[3], &slots[4])) {
@@ -219,8 +215,8 @@ std::expected<pac::hostfn::PacPolicy, BindingError> build_policy(const PolicyArg
   if (millis) {
     if (*millis < 1 || *millis > kMaxPolicyTimeoutMs) {
       return std::unexpected(bad_value("a timeout of " + std::to_string(*millis) +
-                                       " ms is not between 1 ms and " +
-                                       std::to_string(kMaxPolicyTimeoutMs) + " ms"));
+                                       " ms is not between 1 ms and " + std::to_string(kMaxPolicyTimeoutMs) +
+                                       " ms"));
     }
     policy.timeout = value::Duration::from_millis(*millis);
   }

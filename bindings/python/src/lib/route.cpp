@@ -69,19 +69,26 @@ std::expected<RouteResult, BindingError> steps_or_error(Result<std::vector<Route
 
 std::string_view kind_name(RouteKind kind) {
   switch (kind) {
-    case RouteKind::Steps: return "steps";
-    case RouteKind::Pac: return "pac";
-    case RouteKind::PacInline: return "pac-inline";
-    case RouteKind::Wpad: return "wpad";
+    case RouteKind::Steps:
+      return "steps";
+    case RouteKind::Pac:
+      return "pac";
+    case RouteKind::PacInline:
+      return "pac-inline";
+    case RouteKind::Wpad:
+      return "wpad";
   }
   return "steps";
 }
 
 std::string_view engine_name(EngineUsed engine) {
   switch (engine) {
-    case EngineUsed::None: return "none";
-    case EngineUsed::Native: return "native";
-    case EngineUsed::QuickJs: return "quickjs";
+    case EngineUsed::None:
+      return "none";
+    case EngineUsed::Native:
+      return "native";
+    case EngineUsed::QuickJs:
+      return "quickjs";
   }
   return "none";
 }
@@ -131,12 +138,9 @@ PyObject* get_steps(PyObject* self, void*) {
 }
 
 PyGetSetDef route_getset[] = {
-    {"kind", get_kind, nullptr, nullptr, nullptr},
-    {"steps", get_steps, nullptr, nullptr, nullptr},
-    {"pac_url", get_pac_url, nullptr, nullptr, nullptr},
-    {"script", get_script, nullptr, nullptr, nullptr},
-    {"engine", get_engine, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"kind", get_kind, nullptr, nullptr, nullptr},       {"steps", get_steps, nullptr, nullptr, nullptr},
+    {"pac_url", get_pac_url, nullptr, nullptr, nullptr}, {"script", get_script, nullptr, nullptr, nullptr},
+    {"engine", get_engine, nullptr, nullptr, nullptr},   {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyObject* route_richcompare(PyObject* a, PyObject* b, int op);
@@ -268,11 +272,13 @@ std::expected<PacEngine, BindingError> parse_pac_engine(const std::optional<std:
 
 std::expected<RouteOptions, BindingError> RouteOptions::make(PacEngine pac, std::optional<std::string> script,
                                                              bool wpad, PacPolicy policy) {
-  if (pac == PacEngine::None && script) return std::unexpected(bad_value("script needs a pac engine to run it"));
+  if (pac == PacEngine::None && script)
+    return std::unexpected(bad_value("script needs a pac engine to run it"));
   if ((pac == PacEngine::None || pac == PacEngine::QuickJs) && wpad) {
     return std::unexpected(bad_value("wpad is discovery by the OS, which needs pac \"native\" or \"auto\""));
   }
-  if (script && script->size() > kMaxScriptBytes) return std::unexpected(bad_value("script is longer than 1 MiB"));
+  if (script && script->size() > kMaxScriptBytes)
+    return std::unexpected(bad_value("script is longer than 1 MiB"));
   return RouteOptions{std::move(script), std::move(policy), wpad, pac};
 }
 
@@ -290,7 +296,8 @@ std::expected<RouteResult, BindingError> resolve_route(const ProxyConfig& config
   const bool by_quickjs = options.pac == PacEngine::QuickJs || options.pac == PacEngine::Auto;
   if (options.script) {
     // 3 and 4: the caller's script, which only QuickJS runs.
-    if (options.pac == PacEngine::Native) return std::unexpected(error_parts(Error(Error::PacEngineUnavailable{})));
+    if (options.pac == PacEngine::Native)
+      return std::unexpected(error_parts(Error(Error::PacEngineUnavailable{})));
     return steps_or_error(pac::route(config, *url, std::string_view(*options.script), options.policy),
                           EngineUsed::QuickJs);
   }
@@ -339,9 +346,14 @@ std::expected<RouteValue, BindingError> RouteValue::from_result(RouteResult resu
       route.steps = std::move(texts);
       break;
     }
-    case RouteKind::Pac: route.pac_url = std::move(result.text); break;
-    case RouteKind::PacInline: route.script = std::move(result.text); break;
-    case RouteKind::Wpad: break;
+    case RouteKind::Pac:
+      route.pac_url = std::move(result.text);
+      break;
+    case RouteKind::PacInline:
+      route.script = std::move(result.text);
+      break;
+    case RouteKind::Wpad:
+      break;
   }
   return route;
 }

@@ -3,15 +3,15 @@
 #include <new>
 #include <string>
 
-#include "value/debug.hpp"
-#include "diagnostics.hpp"
 #include "diagnostic_texts.hpp"
+#include "diagnostics.hpp"
 #include "export.hpp"
-#include "py_plain.hpp"
-#include "py_errors.hpp"
 #include "py_entry.hpp"
+#include "py_errors.hpp"
+#include "py_plain.hpp"
 #include "py_type.hpp"
 #include "route.hpp"
+#include "value/debug.hpp"
 
 namespace zelvane::python {
 namespace {
