@@ -3,7 +3,11 @@
 Figures are the best of several rounds (least disturbed by other work on the machine); each
 row prints both costs, their ratio and the target. Run through scripts/bench-py."""
 import argparse
+import json
 import marshal
+import os
+import subprocess
+import sys
 import threading
 import time
 import urllib.request
@@ -58,10 +62,130 @@ def threaded_rate(threads, env, seconds):
     return sum(counts) / seconds
 
 
+# Snapshot.route: one URL under a manual setting with a 10-rule bypass list, and through a script.
+ROUTE_ENV = {"http_proxy": "http://proxy.example:3128", "https_proxy": "http://proxy.example:3128",
+             "no_proxy": ",".join([".corp.example", "intranet", "10.0.0.0/8", "192.168.0.0/16", "localhost",
+                                   "127.0.0.1", ".internal", "build.example.org", "*.svc.cluster", ".lan"])}
+ROUTE_URL = "http://www.example.com/index.html"
+SCRIPT_URL = "https://www.example.com/"
+FLOOR_ROW = "pac/floor/runtime_and_context"
+
+
+def call_rate(threads, fn, seconds):
+    """Calls of fn per second with `threads` threads calling it at once."""
+    counts = [0] * threads
+    barrier = threading.Barrier(threads)
+
+    def work(i):
+        barrier.wait()
+        stop = time.perf_counter() + seconds
+        n = 0
+        while time.perf_counter() < stop:
+            for _ in range(50):
+                fn()
+            n += 50
+        counts[i] = n
+
+    ts = [threading.Thread(target=work, args=(i,)) for i in range(threads)]
+    for t in ts:
+        t.start()
+    for t in ts:
+        t.join()
+    return sum(counts) / seconds
+
+
+def urllib_bypass(env, host):
+    """What a program does today: read the proxies of the environment, then ask whether the host
+    bypasses them."""
+    saved = urllib.request.os.environ
+    def run():
+        urllib.request.os.environ = env
+        try:
+            return urllib.request.proxy_bypass_environment(host, urllib.request.getproxies_environment())
+        finally:
+            urllib.request.os.environ = saved
+    return run
+
+
+def scripted_figures(script_path, repeat):
+    """The scripted route's cost and rates; runs in the sim build of the module, the one where a
+    snapshot can hold a PAC setting (a caller's script runs only under one)."""
+    import _zelvane_sim
+    with open(script_path, encoding="utf-8") as f:
+        script = f.read()
+    _zelvane_sim.reset()
+    _zelvane_sim.set_ie_config(auto_config_url="http://wpad.example/proxy.pac")
+    snap = zelvane.read(env={}, precedence="ignore")
+    policy = zelvane.PacPolicy(timeout=5)
+    route = lambda: snap.route(SCRIPT_URL, pac="quickjs", script=script, policy=policy)
+    assert route().engine == "quickjs", route()
+    return {"per_op": best(route, 500, repeat), "rate1": call_rate(1, route, 1.0),
+            "rate8": call_rate(8, route, 1.0)}
+
+
+def floor_seconds(path):
+    """The runtime floor from the C++ benchmark program's JSON output; none without it."""
+    if not path or not os.path.exists(path):
+        return None
+    with open(path, encoding="utf-8") as f:
+        for row in json.load(f).get("benchmarks", []):
+            if row.get("name") == FLOOR_ROW and row.get("run_type", "iteration") == "iteration":
+                scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[row.get("time_unit", "ns")]
+                return row["cpu_time"] * scale
+    return None
+
+
+def route_rows(args):
+    r = args.repeat
+    rows = []
+    snap = zelvane.read(env=ROUTE_ENV)
+    route = lambda: snap.route(ROUTE_URL)
+    assert route().steps == ["http://proxy.example:3128/"], route()
+    check = urllib_bypass(dict(ROUTE_ENV), "www.example.com")
+    assert not check()
+    ours = best(route, 20000, r)
+    theirs = best(check, 20000, r)
+    rows.append(("route() static, 10 bypass rules", ours, "urllib bypass + getproxies", theirs,
+                 ours / theirs, "< 1, and < 1 us"))
+    one = call_rate(1, route, 1.0)
+    eight = call_rate(8, route, 1.0)
+    rows.append(("8 threads, static routes/s", eight, "1 thread (routes/s)", one, eight / one, ">= 6"))
+    if not args.script or not os.path.exists(args.script):
+        print(f"(no scripted rows: {args.script or 'no script'} is missing)")
+        return rows
+    if not args.sim_path:
+        print("(no scripted rows: --sim-path names the sim build of the module)")
+        return rows
+    env = dict(os.environ, PYTHONPATH=args.sim_path)
+    child = subprocess.run([sys.executable, __file__, "--scripted-child", "--script", args.script,
+                            "--repeat", str(r)], env=env, capture_output=True, text=True)
+    if child.returncode != 0:
+        print("(scripted rows failed)\n" + child.stderr)
+        return rows
+    fig = json.loads(child.stdout)
+    floor = floor_seconds(args.floor_json)
+    if floor is None:
+        rows.append(("route() through typical.pac", fig["per_op"], "(runtime floor: no C++ run)", 0, 0,
+                     "<= 1.5"))
+    else:
+        rows.append(("route() through typical.pac", fig["per_op"], "QuickJS-ng runtime floor (C++)", floor,
+                     fig["per_op"] / floor, "<= 1.5"))
+    rows.append(("8 threads, scripted routes/s", fig["rate8"], "1 thread (routes/s)", fig["rate1"],
+                 fig["rate8"] / fig["rate1"], ">= 50,000/s"))
+    return rows
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--repeat", type=int, default=5)
+    parser.add_argument("--script", help="the PAC script of the scripted route rows")
+    parser.add_argument("--sim-path", help="where the sim build of the module lives")
+    parser.add_argument("--floor-json", help="the C++ benchmark program's JSON with the runtime floor")
+    parser.add_argument("--scripted-child", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
+    if args.scripted_child:
+        print(json.dumps(scripted_figures(args.script, args.repeat)))
+        return
     r = args.repeat
     rows = []
     for label, env in [("4 variables, 5-entry no_proxy", FOUR), ("40 variables", FORTY)]:
@@ -80,10 +204,13 @@ def main():
     eight = threaded_rate(8, shared, 1.0)
     rows.append(("8 threads, one env dict (reads/s)", eight, "1 thread (reads/s)", one,
                  eight / one, ">= 5"))
+    rows += route_rows(args)
     print(f"{'row':40} {'ours':>12} {'yardstick':32} {'theirs':>12} {'ratio':>7}  target")
+    if sys._is_gil_enabled():  # noqa: SLF001
+        print("(the GIL is enabled: the thread rows need the free-threaded interpreter)")
     for name, a, yard, b, ratio, target in rows:
         fa = f"{a * 1e6:.2f} us" if a < 1 else f"{a:,.0f}"
-        fb = f"{b * 1e6:.2f} us" if b < 1 else f"{b:,.0f}"
+        fb = f"{b * 1e6:.2f} us" if 0 < b < 1 else f"{b:,.0f}"
         print(f"{name:40} {fa:>12} {yard:32} {fb:>12} {ratio:7.2f}  {target}")
 
 

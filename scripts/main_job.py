@@ -49,6 +49,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--show-passwords", action="store_true",
                         help="show proxy passwords in the export instead of ***")
+    parser.add_argument("--url", default="https://www.example.com/",
+                        help="the URL whose route is shown (default: %(default)s)")
     args = parser.parse_args()
 
     snapshot = zelvane.read()
@@ -67,6 +69,17 @@ def main():
     print(json.dumps(export if args.show_passwords else masked(export), indent=2))
     print()
     print(diagnostics)
+    print()
+    # "auto": a script the settings carry runs in QuickJS-ng, a PAC URL or WPAD goes to the
+    # system's resolver where there is one; otherwise the route names what nobody evaluated.
+    # The repr masks proxy passwords; route.steps would show them.
+    try:
+        route = snapshot.route(args.url, pac="auto")
+    except zelvane.ZelvaneError as failure:
+        print(f"route of {args.url}: {failure.code}: {failure}")
+    else:
+        print(f"route of {args.url}:")
+        print(route)
 
 
 if __name__ == "__main__":

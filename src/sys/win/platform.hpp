@@ -25,6 +25,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sys/thread.hpp"
 
@@ -44,6 +45,13 @@ struct Handle {
   friend bool operator==(Handle, Handle) = default;
 };
 
+// A WinHTTP handle (HINTERNET): a session or a proxy resolver, as its pointer bits; 0 is null.
+struct NetHandle {
+  std::uintptr_t value = 0;
+  explicit operator bool() const { return value != 0; }
+  friend bool operator==(NetHandle, NetHandle) = default;
+};
+
 // The predefined roots carry the bits Win32 gives them: a 32-bit value, sign-extended.
 inline constexpr KeyHandle predefined_key(std::uint32_t bits) {
   return {static_cast<std::uintptr_t>(static_cast<std::intptr_t>(static_cast<std::int32_t>(bits)))};
@@ -60,7 +68,19 @@ inline constexpr std::uint32_t kErrorInvalidHandle = 6;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorBadPathname = 161;
 inline constexpr std::uint32_t kErrorMoreData = 234;
+inline constexpr std::uint32_t kErrorIoPending = 997;
 inline constexpr std::uint32_t kErrorKeyDeleted = 1018;
+
+// WinHTTP's own errors.
+inline constexpr std::uint32_t kErrorWinHttpInternalError = 12004;
+inline constexpr std::uint32_t kErrorWinHttpInvalidUrl = 12005;
+inline constexpr std::uint32_t kErrorWinHttpOperationCancelled = 12017;
+inline constexpr std::uint32_t kErrorWinHttpIncorrectHandleType = 12018;
+inline constexpr std::uint32_t kErrorWinHttpIncorrectHandleState = 12019;
+inline constexpr std::uint32_t kErrorWinHttpBadAutoProxyScript = 12166;
+inline constexpr std::uint32_t kErrorWinHttpUnableToDownloadScript = 12167;
+inline constexpr std::uint32_t kErrorWinHttpAutoProxyServiceError = 12178;
+inline constexpr std::uint32_t kErrorWinHttpAutodetectionFailed = 12180;
 
 // Registry access rights and value types.
 inline constexpr std::uint32_t kKeyQueryValue = 0x0001;
@@ -92,6 +112,25 @@ inline constexpr std::size_t kMaximumWaitObjects = 64;
 // WINHTTP_PROXY_INFO access types.
 inline constexpr std::uint32_t kWinHttpAccessTypeNoProxy = 1;
 inline constexpr std::uint32_t kWinHttpAccessTypeNamedProxy = 3;
+
+// WinHttpOpen: a session whose calls complete through the status callback.
+inline constexpr std::uint32_t kWinHttpFlagAsync = 0x10000000;
+// The status callback's notifications: the flags that choose them, and the status values that
+// announce them (the same bits).
+inline constexpr std::uint32_t kWinHttpCallbackFlagGetProxyForUrlComplete = 0x01000000;
+inline constexpr std::uint32_t kWinHttpCallbackFlagRequestError = 0x00200000;
+inline constexpr std::uint32_t kWinHttpCallbackStatusGetProxyForUrlComplete = 0x01000000;
+inline constexpr std::uint32_t kWinHttpCallbackStatusRequestError = 0x00200000;
+// WINHTTP_AUTOPROXY_OPTIONS: what to ask, and how to discover.
+inline constexpr std::uint32_t kWinHttpAutoProxyAutoDetect = 1;
+inline constexpr std::uint32_t kWinHttpAutoProxyConfigUrl = 2;
+inline constexpr std::uint32_t kWinHttpAutoDetectTypeDhcp = 1;
+inline constexpr std::uint32_t kWinHttpAutoDetectTypeDnsA = 2;
+// WINHTTP_PROXY_RESULT_ENTRY::ProxyScheme.
+inline constexpr std::uint32_t kInternetSchemeHttp = 1;
+inline constexpr std::uint32_t kInternetSchemeHttps = 2;
+inline constexpr std::uint32_t kInternetSchemeFtp = 3;
+inline constexpr std::uint32_t kInternetSchemeSocks = 4;
 
 // A call that answers a BOOL.
 struct CallResult {
@@ -127,6 +166,46 @@ struct ProxyInfo {
   std::optional<std::u16string> proxy, proxy_bypass;
   friend bool operator==(const ProxyInfo&, const ProxyInfo&) = default;
 };
+
+// WinHttpOpen: the session as the system gave it (null on failure).
+struct NetResult {
+  NetHandle handle;
+  std::uint32_t last_error = 0;
+};
+
+// WINHTTP_AUTOPROXY_OPTIONS; the reserved fields are null and 0 in every implementation.
+struct AutoProxyOptions {
+  std::uint32_t flags = 0;              // dwFlags
+  std::uint32_t auto_detect_flags = 0;  // dwAutoDetectFlags
+  // lpszAutoConfigUrl, none for a null pointer; the system sees it up to its first NUL.
+  std::optional<std::u16string> auto_config_url;
+  bool auto_logon_if_challenged = false;  // fAutoLogonIfChallenged
+  friend bool operator==(const AutoProxyOptions&, const AutoProxyOptions&) = default;
+};
+
+// One WINHTTP_PROXY_RESULT_ENTRY, copied out (fBypass is not).
+struct ProxyResultEntry {
+  bool proxy = false;                  // fProxy
+  std::uint32_t scheme = 0;            // ProxyScheme
+  std::optional<std::u16string> host;  // pwszProxy, none for a null pointer
+  std::uint16_t port = 0;              // ProxyPort
+  friend bool operator==(const ProxyResultEntry&, const ProxyResultEntry&) = default;
+};
+
+// WINHTTP_PROXY_RESULT, copied out: the count the system gave, and its entries (none for a
+// null entry array; otherwise as many as the count says). The implementation releases the
+// system's record (WinHttpFreeProxyResult) once it is copied.
+struct ProxyResult {
+  std::uint32_t count = 0;
+  std::optional<std::vector<ProxyResultEntry>> entries;
+  friend bool operator==(const ProxyResult&, const ProxyResult&) = default;
+};
+
+// The status callback of a WinHTTP session, as the logic receives it: the context value of the
+// request, the status (the notification), and the dwError of the WINHTTP_ASYNC_RESULT that
+// comes with it (null when the system passed none). It runs on a thread of the system's.
+using StatusSink = void (*)(std::uintptr_t context, std::uint32_t status,
+                            const std::uint32_t* error) noexcept;
 
 using sys::SpawnError;
 using sys::ThreadBody;
@@ -169,6 +248,33 @@ class Platform {
   // ---- WinHTTP, reading the proxy settings
   virtual CallResult winhttp_get_ie_proxy_config_for_current_user(IeProxyConfig& config) = 0;
   virtual CallResult winhttp_get_default_proxy_configuration(ProxyInfo& info) = 0;
+
+  // ---- WinHTTP, the proxy resolver of the native PAC engine
+  // WinHttpOpen(agent, access_type, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, flags).
+  virtual NetResult winhttp_open(std::u16string_view agent, std::uint32_t access_type,
+                                 std::uint32_t flags) = 0;
+  // WinHttpSetTimeouts(session, resolve, connect, send, receive), in milliseconds.
+  virtual CallResult winhttp_set_timeouts(NetHandle session, std::int32_t resolve, std::int32_t connect,
+                                          std::int32_t send, std::int32_t receive) = 0;
+  // WinHttpSetStatusCallback(session, callback, notifications, 0): the session's callback from
+  // now on, for the notifications named; resolvers made from the session report to it. A
+  // failure (WINHTTP_INVALID_STATUS_CALLBACK) answers its last error. The sink is the one
+  // function of the process that every session reports to.
+  virtual CallResult winhttp_set_status_callback(NetHandle session, StatusSink sink,
+                                                 std::uint32_t notifications) = 0;
+  // WinHttpCreateProxyResolver(session, &resolver): the status; resolver is null unless it is 0.
+  virtual std::uint32_t winhttp_create_proxy_resolver(NetHandle session, NetHandle& resolver) = 0;
+  // WinHttpGetProxyForUrlEx(resolver, url, &options, context): ERROR_IO_PENDING when the answer
+  // comes through the callback (with `context`), 0 when it is ready at once, else the error.
+  // The system sees the URL up to its first NUL.
+  virtual std::uint32_t winhttp_get_proxy_for_url_ex(NetHandle resolver, std::u16string_view url,
+                                                     const AutoProxyOptions& options,
+                                                     std::uintptr_t context) = 0;
+  // WinHttpGetProxyResult(resolver, &result) on a record starting with zero entries, copied into
+  // `result`, then WinHttpFreeProxyResult: the status.
+  virtual std::uint32_t winhttp_get_proxy_result(NetHandle resolver, ProxyResult& result) = 0;
+  // WinHttpCloseHandle: closing a resolver with a pending request cancels it.
+  virtual CallResult winhttp_close_handle(NetHandle handle) noexcept = 0;
 
   // ---- threads and clocks
   // A thread with the given name and the default stack size. Naming is best effort: a name the

@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -469,6 +471,116 @@ TEST_F(PlatformContract, TheDefaultConfigurationAnswersItsAccessType) {
     ASSERT_TRUE(r.ok) << "last error " << r.last_error;
     EXPECT_EQ(got, set) << "access type " << set.access_type;
   }
+}
+
+// ---- WinHTTP's proxy resolver
+
+// What the contract's status callback saw, from whatever thread the system calls it on.
+struct Notification {
+  std::uintptr_t context;
+  std::uint32_t status;
+  std::optional<std::uint32_t> error;
+};
+struct Notifications {
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::vector<Notification> seen;
+};
+Notifications& notifications() {
+  static Notifications* const all = new Notifications;  // the system may call back at exit
+  return *all;
+}
+void contract_sink(std::uintptr_t context, std::uint32_t status, const std::uint32_t* error) noexcept {
+  Notifications& n = notifications();
+  std::lock_guard lock(n.mutex);
+  n.seen.push_back({context, status, error ? std::optional<std::uint32_t>(*error) : std::nullopt});
+  n.arrived.notify_all();
+}
+
+constexpr std::uint32_t kResolverNotifications =
+    kWinHttpCallbackFlagGetProxyForUrlComplete | kWinHttpCallbackFlagRequestError;
+
+TEST_F(PlatformContract, AnAsynchronousSessionTakesItsTimeoutsAndCallback) {
+  const NetResult opened =
+      p().winhttp_open(u"zelvane-contract", kWinHttpAccessTypeNoProxy, kWinHttpFlagAsync);
+  ASSERT_TRUE(opened.handle) << "last error " << opened.last_error;
+  EXPECT_EQ(opened.last_error, 0u);
+  const CallResult timeouts = p().winhttp_set_timeouts(opened.handle, 5000, 5000, 5000, 5000);
+  EXPECT_TRUE(timeouts.ok) << "last error " << timeouts.last_error;
+  EXPECT_TRUE(p().winhttp_set_timeouts(opened.handle, -1, 0, 1, 0x7FFFFFFF).ok) << "-1 is no time-out";
+  const CallResult negative = p().winhttp_set_timeouts(opened.handle, -2, 0, 0, 0);
+  EXPECT_FALSE(negative.ok);
+  EXPECT_EQ(negative.last_error, kErrorInvalidParameter);
+  const CallResult callback =
+      p().winhttp_set_status_callback(opened.handle, contract_sink, kResolverNotifications);
+  EXPECT_TRUE(callback.ok) << "last error " << callback.last_error;
+  EXPECT_TRUE(p().winhttp_close_handle(opened.handle).ok);
+}
+
+TEST_F(PlatformContract, WinHttpCallsOnANullHandleFailWithInvalidHandle) {
+  for (const CallResult r :
+       {p().winhttp_set_timeouts(NetHandle{}, 1, 1, 1, 1),
+        p().winhttp_set_status_callback(NetHandle{}, contract_sink, kResolverNotifications),
+        p().winhttp_close_handle(NetHandle{})}) {
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.last_error, kErrorInvalidHandle);
+  }
+}
+
+TEST_F(PlatformContract, AResolverIsRefusedOrAnswersThroughTheCallback) {
+  const NetResult session =
+      p().winhttp_open(u"zelvane-contract", kWinHttpAccessTypeNoProxy, kWinHttpFlagAsync);
+  ASSERT_TRUE(session.handle) << "last error " << session.last_error;
+  ASSERT_TRUE(p().winhttp_set_timeouts(session.handle, 5000, 5000, 5000, 5000).ok);
+  ASSERT_TRUE(p().winhttp_set_status_callback(session.handle, contract_sink, kResolverNotifications).ok);
+  NetHandle resolver{0xBAD};
+  const std::uint32_t created = p().winhttp_create_proxy_resolver(session.handle, resolver);
+  if (created == kErrorWinHttpAutoProxyServiceError) {
+    // Wine's resolver is a stub that refuses every creation: the engine's refused road.
+    EXPECT_FALSE(resolver) << "a refused creation gives no handle";
+    EXPECT_TRUE(p().winhttp_close_handle(session.handle).ok);
+    return;
+  }
+  ASSERT_EQ(created, kErrorSuccess);
+  ASSERT_TRUE(resolver);
+
+  // A PAC URL that nobody serves: an answer or a failure, through the callback or at once.
+  static std::atomic<std::uintptr_t> next_context{0x5A5A0};
+  const std::uintptr_t context = next_context += 0x10;
+  const AutoProxyOptions options{kWinHttpAutoProxyConfigUrl, 0, u"http://127.0.0.1:9/none.pac", false};
+  const std::uint32_t asked =
+      p().winhttp_get_proxy_for_url_ex(resolver, u"http://www.example/", options, context);
+  std::optional<Notification> answer;
+  if (asked == kErrorIoPending) {
+    Notifications& n = notifications();
+    std::unique_lock lock(n.mutex);
+    const auto mine = [&] {
+      for (const Notification& seen : n.seen) {
+        if (seen.context == context) return std::optional<Notification>(seen);
+      }
+      return std::optional<Notification>();
+    };
+    ASSERT_TRUE(n.arrived.wait_for(lock, 30s, [&] { return mine().has_value(); })) << "no callback came";
+    answer = mine();
+    EXPECT_TRUE(answer->status == kWinHttpCallbackStatusGetProxyForUrlComplete ||
+                answer->status == kWinHttpCallbackStatusRequestError)
+        << "status " << answer->status;
+    if (answer->status == kWinHttpCallbackStatusRequestError) {
+      EXPECT_TRUE(answer->error.has_value()) << "a failure comes with its error";
+    }
+  } else {
+    EXPECT_NE(asked, kErrorSuccess) << "an asynchronous session answers through the callback";
+  }
+  if (answer && answer->status == kWinHttpCallbackStatusGetProxyForUrlComplete) {
+    ProxyResult result{0xDEAD, std::nullopt};
+    ASSERT_EQ(p().winhttp_get_proxy_result(resolver, result), kErrorSuccess);
+    ASSERT_TRUE(result.entries.has_value() || result.count == 0);
+    if (result.entries) {
+      EXPECT_EQ(result.entries->size(), result.count);
+    }
+  }
+  EXPECT_TRUE(p().winhttp_close_handle(resolver).ok);
+  EXPECT_TRUE(p().winhttp_close_handle(session.handle).ok);
 }
 
 // ---- threads and clocks

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,35 @@ struct ProxyInfoGuard {
   ~ProxyInfoGuard() {
     global_free(info.lpszProxy);
     global_free(info.lpszProxyBypass);
+  }
+};
+
+HINTERNET to_hinternet(NetHandle handle) { return reinterpret_cast<HINTERNET>(handle.value); }
+
+// The logic's status callback; every session reports to it through the trampoline.
+std::atomic<StatusSink> g_status_sink{nullptr};
+
+void CALLBACK status_trampoline(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
+  const StatusSink sink = g_status_sink.load(std::memory_order_acquire);
+  if (sink == nullptr) return;
+  const std::uint32_t* error = nullptr;
+  std::uint32_t copied = 0;
+  if (status == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR && info != nullptr) {
+    copied = static_cast<const WINHTTP_ASYNC_RESULT*>(info)->dwError;
+    error = &copied;
+  }
+  sink(static_cast<std::uintptr_t>(context), status, error);
+}
+
+// The record WinHttpGetProxyResult filled, released on every road once copied.
+struct ProxyResultGuard {
+  WINHTTP_PROXY_RESULT result{};
+  bool filled = false;
+  ProxyResultGuard() = default;
+  ProxyResultGuard(const ProxyResultGuard&) = delete;
+  ProxyResultGuard& operator=(const ProxyResultGuard&) = delete;
+  ~ProxyResultGuard() {
+    if (filled) WinHttpFreeProxyResult(&result);
   }
 };
 
@@ -148,6 +178,83 @@ class Win32Platform final : public Platform {
     info.proxy = copy_string(guard.info.lpszProxy);
     info.proxy_bypass = copy_string(guard.info.lpszProxyBypass);
     return {};
+  }
+
+  NetResult winhttp_open(std::u16string_view agent, std::uint32_t access_type, std::uint32_t flags) override {
+    const std::wstring wide = nul_terminated(agent);
+    HINTERNET session =
+        WinHttpOpen(wide.c_str(), access_type, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, flags);
+    if (session == nullptr) {
+      const DWORD error = GetLastError();
+      return {NetHandle{}, error};
+    }
+    return {NetHandle{reinterpret_cast<std::uintptr_t>(session)}, 0};
+  }
+
+  CallResult winhttp_set_timeouts(NetHandle session, std::int32_t resolve, std::int32_t connect,
+                                  std::int32_t send, std::int32_t receive) override {
+    return bool_result(WinHttpSetTimeouts(to_hinternet(session), resolve, connect, send, receive));
+  }
+
+  CallResult winhttp_set_status_callback(NetHandle session, StatusSink sink,
+                                         std::uint32_t notifications) override {
+    g_status_sink.store(sink, std::memory_order_release);
+    const WINHTTP_STATUS_CALLBACK previous = WinHttpSetStatusCallback(
+        to_hinternet(session), sink != nullptr ? status_trampoline : nullptr, notifications, 0);
+    if (previous == WINHTTP_INVALID_STATUS_CALLBACK) {
+      const DWORD error = GetLastError();
+      return {false, error};
+    }
+    return {};
+  }
+
+  std::uint32_t winhttp_create_proxy_resolver(NetHandle session, NetHandle& resolver) override {
+    HINTERNET handle = nullptr;
+    const DWORD status = WinHttpCreateProxyResolver(to_hinternet(session), &handle);
+    resolver = status == ERROR_SUCCESS ? NetHandle{reinterpret_cast<std::uintptr_t>(handle)} : NetHandle{};
+    return status;
+  }
+
+  std::uint32_t winhttp_get_proxy_for_url_ex(NetHandle resolver, std::u16string_view url,
+                                             const AutoProxyOptions& options,
+                                             std::uintptr_t context) override {
+    const std::wstring wide_url = nul_terminated(url);
+    std::wstring config_url;
+    WINHTTP_AUTOPROXY_OPTIONS raw{};
+    raw.dwFlags = options.flags;
+    raw.dwAutoDetectFlags = options.auto_detect_flags;
+    if (options.auto_config_url) {
+      config_url = nul_terminated(*options.auto_config_url);
+      raw.lpszAutoConfigUrl = config_url.c_str();
+    }
+    raw.lpvReserved = nullptr;
+    raw.dwReserved = 0;
+    raw.fAutoLogonIfChallenged = options.auto_logon_if_challenged ? TRUE : FALSE;
+    return WinHttpGetProxyForUrlEx(to_hinternet(resolver), wide_url.c_str(), &raw, context);
+  }
+
+  std::uint32_t winhttp_get_proxy_result(NetHandle resolver, ProxyResult& result) override {
+    ProxyResultGuard guard;
+    const DWORD status = WinHttpGetProxyResult(to_hinternet(resolver), &guard.result);
+    if (status != ERROR_SUCCESS) return status;
+    guard.filled = true;
+    result.count = guard.result.cEntries;
+    result.entries.reset();
+    if (guard.result.pEntries != nullptr) {
+      std::vector<ProxyResultEntry> entries;
+      entries.reserve(guard.result.cEntries);
+      for (DWORD i = 0; i < guard.result.cEntries; ++i) {
+        const WINHTTP_PROXY_RESULT_ENTRY& e = guard.result.pEntries[i];
+        entries.push_back({e.fProxy != FALSE, static_cast<std::uint32_t>(e.ProxyScheme),
+                           copy_string(e.pwszProxy), e.ProxyPort});
+      }
+      result.entries = std::move(entries);
+    }
+    return ERROR_SUCCESS;
+  }
+
+  CallResult winhttp_close_handle(NetHandle handle) noexcept override {
+    return bool_result(WinHttpCloseHandle(to_hinternet(handle)));
   }
 
   std::expected<ThreadHandle, SpawnError> spawn_thread(std::string_view name, ThreadBody body) override {

@@ -8,7 +8,9 @@
 #include "py_errors.hpp"
 #include "diagnostics.hpp"
 #include "finalizing.hpp"
+#include "pac_policy.hpp"
 #include "read.hpp"
+#include "route.hpp"
 #include "snapshot.hpp"
 
 namespace zelvane::python {
@@ -49,6 +51,8 @@ int init_module(PyObject* module) {
   if (error_type == nullptr) return -1;
   if (add(module, all.get(), "ZelvaneError", Py_NewRef(error_type)) < 0) return -1;
 
+  if (add_type(module, all.get(), "Route", route_type()) < 0) return -1;
+  if (add_type(module, all.get(), "PacPolicy", pac_policy_type()) < 0) return -1;
   if (add_type(module, all.get(), "Diagnostics", diagnostics_type()) < 0) return -1;
   if (add_type(module, all.get(), "Snapshot", snapshot_type()) < 0) return -1;
 

@@ -3,14 +3,15 @@
 #include <new>
 #include <string>
 
-#include "value/debug.hpp"
-#include "diagnostics.hpp"
 #include "diagnostic_texts.hpp"
+#include "diagnostics.hpp"
 #include "export.hpp"
-#include "py_plain.hpp"
-#include "py_errors.hpp"
 #include "py_entry.hpp"
+#include "py_errors.hpp"
+#include "py_plain.hpp"
 #include "py_type.hpp"
+#include "route.hpp"
+#include "value/debug.hpp"
 
 namespace zelvane::python {
 namespace {
@@ -42,7 +43,19 @@ PyObject* snapshot_diagnostics(PyObject* self, PyObject*) {
   });
 }
 
+PyObject* snapshot_route(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return route_method(SnapshotClass::of(self).config, args, kwargs);
+}
+
 PyMethodDef snapshot_methods[] = {
+    {"route", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(snapshot_route)),
+     METH_VARARGS | METH_KEYWORDS,
+     "route($self, url, *, pac=None, script=None, wpad=False, policy=None)\n--\n\n"
+     "The route for `url`. `pac` names who runs a PAC configuration: `\"none\"` (the\n"
+     "default), `\"native\"`, `\"quickjs\"` or `\"auto\"`, with `script`, `wpad` and `policy` as\n"
+     "the stub file describes. The GIL is released while an engine downloads or runs a\n"
+     "script. A URL with no host (`mailto:`, `file:`, `data:`) is `[\"direct\"]` under every\n"
+     "choice."},
     {"to_dict", snapshot_to_dict, METH_NOARGS,
      "to_dict($self)\n--\n\nThe whole configuration as plain dicts and lists, the stub file "
      "describes the\nshape. A proxy's password, and one in a PAC URL, is in it as the value."},

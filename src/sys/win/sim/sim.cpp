@@ -6,6 +6,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "sys/win/registry.hpp"
@@ -16,7 +17,7 @@ namespace zelvane::sys::win::sim {
 
 namespace {
 
-constexpr std::array<std::string_view, 12> kOpNames = {
+constexpr std::array<std::string_view, 19> kOpNames = {
     "reg_open_key",
     "reg_query_value",
     "reg_close_key",
@@ -29,6 +30,13 @@ constexpr std::array<std::string_view, 12> kOpNames = {
     "winhttp_get_ie_proxy_config_for_current_user",
     "winhttp_get_default_proxy_configuration",
     "spawn_thread",
+    "winhttp_open",
+    "winhttp_set_timeouts",
+    "winhttp_set_status_callback",
+    "winhttp_create_proxy_resolver",
+    "winhttp_get_proxy_for_url_ex",
+    "winhttp_get_proxy_result",
+    "winhttp_close_handle",
 };
 
 // The registry compares names regardless of case; the simulation folds ASCII letters.
@@ -123,8 +131,86 @@ struct Windows::State {
     T value;
   };
 
+  // A WinHTTP session or resolver.
+  struct Net {
+    bool session = false;
+    std::size_t info = 0;  // a session's entry in sessions
+    StatusSink sink = nullptr;
+    std::uint32_t notifications = 0;
+    std::uintptr_t parent = 0;                                    // a resolver's session
+    bool pending = false;                                         // a resolver's request awaits its callback
+    std::optional<std::pair<std::uint32_t, ProxyResult>> answer;  // a resolver's answer, once in
+  };
+  // A callback owed for a pending request: scheduled for `due`, or held with no time.
+  struct Owed {
+    std::uintptr_t resolver = 0;
+    std::uintptr_t context = 0;
+    StatusSink sink = nullptr;
+    std::uint32_t notifications = 0;
+    Resolution script;
+    std::optional<std::chrono::steady_clock::time_point> due;
+  };
+
   mutable std::mutex mutex;
   std::condition_variable event_set;
+  std::map<std::uintptr_t, Net> nets;
+  std::vector<SessionInfo> session_infos;
+  std::vector<ResolutionRequest> requests;
+  std::deque<Resolution> resolutions;
+  std::map<std::uint64_t, Owed> owed;
+  std::uint64_t last_owed = 0;
+  std::condition_variable dispatch_changed;  // the dispatcher's wake-up: a callback scheduled, or the end
+  std::condition_variable dispatched;        // a callback made
+  std::thread dispatcher;
+  std::size_t in_flight = 0;  // callbacks being made
+  bool stopping = false;
+
+  void schedule() {
+    if (!dispatcher.joinable()) dispatcher = std::thread([this] { dispatch(); });
+    dispatch_changed.notify_all();
+  }
+
+  // The thread that makes the callbacks, each once it is due, without the lock held.
+  void dispatch() noexcept {
+    std::unique_lock lock(mutex);
+    for (;;) {
+      auto next = owed.end();
+      for (auto it = owed.begin(); it != owed.end(); ++it) {
+        if (it->second.due && (next == owed.end() || *it->second.due < *next->second.due)) next = it;
+      }
+      if (next == owed.end()) {
+        if (stopping) return;
+        dispatch_changed.wait(lock);
+        continue;
+      }
+      if (*next->second.due > std::chrono::steady_clock::now()) {
+        dispatch_changed.wait_until(lock, *next->second.due);
+        continue;
+      }
+      Owed o = next->second;
+      const bool complete = o.script.status == 0;
+      const std::uint32_t status =
+          complete ? kWinHttpCallbackStatusGetProxyForUrlComplete : kWinHttpCallbackStatusRequestError;
+      if (o.sink == nullptr || (o.notifications & status) == 0) {
+        next->second.due.reset();  // nobody listens: the context stays held
+        dispatched.notify_all();
+        continue;
+      }
+      owed.erase(next);
+      if (const auto r = nets.find(o.resolver); r != nets.end()) {
+        r->second.pending = false;
+        if (complete) r->second.answer.emplace(o.script.result_status, o.script.result);
+      }
+      ++in_flight;
+      lock.unlock();
+      for (std::uint32_t extra : o.script.extra_notifications) o.sink(o.context, extra, nullptr);
+      const std::uint32_t error = o.script.status;
+      o.sink(o.context, status, complete || o.script.no_error_info ? nullptr : &error);
+      lock.lock();
+      --in_flight;
+      dispatched.notify_all();
+    }
+  }
   std::shared_ptr<Node> local_machine = std::make_shared<Node>();
   std::shared_ptr<Node> current_user = std::make_shared<Node>();
   std::map<std::uintptr_t, OpenKey> keys;
@@ -282,7 +368,18 @@ std::optional<Op> op_from_name(std::string_view name) {
 }
 
 Windows::Windows() : state_(std::make_unique<State>()) {}
-Windows::~Windows() = default;
+
+Windows::~Windows() {
+  // The callbacks still scheduled are made before the simulation goes; held ones stay held.
+  std::unique_lock lock(state_->mutex);
+  state_->stopping = true;
+  for (auto& [id, o] : state_->owed) {
+    if (o.due) o.due = std::chrono::steady_clock::now();
+  }
+  state_->dispatch_changed.notify_all();
+  lock.unlock();
+  if (state_->dispatcher.joinable()) state_->dispatcher.join();
+}
 
 Control Windows::control() { return Control(*this); }
 
@@ -506,6 +603,185 @@ CallResult Windows::winhttp_get_default_proxy_configuration(ProxyInfo& info) {
   return state_->scripted(Op::WinHttpDefaultProxyConfig, state_->default_proxy, info);
 }
 
+NetResult Windows::winhttp_open(std::u16string_view agent, std::uint32_t access_type, std::uint32_t flags) {
+  agent = wide_until_nul(agent);
+  std::lock_guard lock(state_->mutex);
+  std::string text = utf16_to_utf8(agent);
+  if (const auto error = state_->take_fault(Op::WinHttpOpen, text, std::nullopt)) {
+    state_->record(Op::WinHttpOpen, std::move(text), std::nullopt, *error, std::nullopt, true);
+    return {NetHandle{}, *error};
+  }
+  const std::uintptr_t handle = state_->new_handle();
+  state_->session_infos.push_back({std::u16string(agent), access_type, flags, std::nullopt, false, 0, true});
+  State::Net net;
+  net.session = true;
+  net.info = state_->session_infos.size() - 1;
+  state_->nets.emplace(handle, std::move(net));
+  state_->record(Op::WinHttpOpen, std::move(text), std::nullopt, 0);
+  return {NetHandle{handle}, 0};
+}
+
+CallResult Windows::winhttp_set_timeouts(NetHandle session, std::int32_t resolve, std::int32_t connect,
+                                         std::int32_t send, std::int32_t receive) {
+  std::lock_guard lock(state_->mutex);
+  const auto answer = [&](CallResult result, bool injected = false) {
+    state_->record(Op::WinHttpSetTimeouts, {}, std::nullopt, result.last_error, std::nullopt, injected);
+    return result;
+  };
+  if (const auto error = state_->take_fault(Op::WinHttpSetTimeouts, {}, std::nullopt))
+    return answer({false, *error}, true);
+  const auto it = state_->nets.find(session.value);
+  if (it == state_->nets.end()) return answer({false, kErrorInvalidHandle});
+  if (!it->second.session) return answer({false, kErrorWinHttpIncorrectHandleType});
+  for (std::int32_t t : {resolve, connect, send, receive}) {
+    if (t < -1) return answer({false, kErrorInvalidParameter});
+  }
+  state_->session_infos[it->second.info].timeouts =
+      std::array<std::int32_t, 4>{resolve, connect, send, receive};
+  return answer({});
+}
+
+CallResult Windows::winhttp_set_status_callback(NetHandle session, StatusSink sink,
+                                                std::uint32_t notifications) {
+  std::lock_guard lock(state_->mutex);
+  const auto answer = [&](CallResult result, bool injected = false) {
+    state_->record(Op::WinHttpSetStatusCallback, {}, std::nullopt, result.last_error, std::nullopt, injected);
+    return result;
+  };
+  if (const auto error = state_->take_fault(Op::WinHttpSetStatusCallback, {}, std::nullopt))
+    return answer({false, *error}, true);
+  const auto it = state_->nets.find(session.value);
+  if (it == state_->nets.end()) return answer({false, kErrorInvalidHandle});
+  it->second.sink = sink;
+  it->second.notifications = notifications;
+  if (it->second.session) {
+    SessionInfo& info = state_->session_infos[it->second.info];
+    info.callback = sink != nullptr;
+    info.notifications = notifications;
+  }
+  return answer({});
+}
+
+std::uint32_t Windows::winhttp_create_proxy_resolver(NetHandle session, NetHandle& resolver) {
+  resolver = {};
+  std::lock_guard lock(state_->mutex);
+  const auto answer = [&](std::uint32_t status, bool injected = false) {
+    state_->record(Op::WinHttpCreateProxyResolver, {}, std::nullopt, status, std::nullopt, injected);
+    return status;
+  };
+  if (const auto error = state_->take_fault(Op::WinHttpCreateProxyResolver, {}, std::nullopt))
+    return answer(*error, true);
+  const auto it = state_->nets.find(session.value);
+  if (it == state_->nets.end() || !it->second.session) return answer(kErrorInvalidHandle);
+  if ((state_->session_infos[it->second.info].flags & kWinHttpFlagAsync) == 0)
+    return answer(kErrorWinHttpIncorrectHandleType);
+  const std::uintptr_t handle = state_->new_handle();
+  State::Net net;
+  net.parent = session.value;
+  state_->nets.emplace(handle, std::move(net));
+  resolver = NetHandle{handle};
+  return answer(kErrorSuccess);
+}
+
+std::uint32_t Windows::winhttp_get_proxy_for_url_ex(NetHandle resolver, std::u16string_view url,
+                                                    const AutoProxyOptions& options, std::uintptr_t context) {
+  url = wide_until_nul(url);
+  std::lock_guard lock(state_->mutex);
+  std::string text = utf16_to_utf8(url);
+  const auto answer = [&](std::uint32_t status, bool injected = false) {
+    state_->record(Op::WinHttpGetProxyForUrlEx, text, std::nullopt, status, std::nullopt, injected);
+    return status;
+  };
+  if (const auto error = state_->take_fault(Op::WinHttpGetProxyForUrlEx, text, std::nullopt))
+    return answer(*error, true);
+  const auto it = state_->nets.find(resolver.value);
+  if (it == state_->nets.end()) return answer(kErrorInvalidHandle);
+  State::Net& net = it->second;
+  if (net.session) return answer(kErrorWinHttpIncorrectHandleType);
+  if (net.pending) return answer(kErrorWinHttpIncorrectHandleState);
+  AutoProxyOptions seen = options;
+  if (seen.auto_config_url) seen.auto_config_url = std::u16string(wide_until_nul(*seen.auto_config_url));
+  state_->requests.push_back({std::u16string(url), std::move(seen), context});
+  Resolution script;
+  if (!state_->resolutions.empty()) {
+    script = std::move(state_->resolutions.front());
+    state_->resolutions.pop_front();
+  }
+  net.answer.reset();
+  if (script.delivery == Resolution::Delivery::AtOnce) {
+    if (script.status == kErrorSuccess) net.answer.emplace(script.result_status, script.result);
+    return answer(script.status);
+  }
+  const auto session = state_->nets.find(net.parent);
+  State::Owed o;
+  o.resolver = resolver.value;
+  o.context = context;
+  if (session != state_->nets.end()) {
+    o.sink = session->second.sink;
+    o.notifications = session->second.notifications;
+  }
+  if (script.delivery == Resolution::Delivery::Callback)
+    o.due = std::chrono::steady_clock::now() + script.delay;
+  o.script = std::move(script);
+  net.pending = true;
+  state_->owed.emplace(++state_->last_owed, std::move(o));
+  state_->schedule();
+  return answer(kErrorIoPending);
+}
+
+std::uint32_t Windows::winhttp_get_proxy_result(NetHandle resolver, ProxyResult& result) {
+  std::lock_guard lock(state_->mutex);
+  const auto answer = [&](std::uint32_t status, bool injected = false) {
+    state_->record(Op::WinHttpGetProxyResult, {}, std::nullopt, status, std::nullopt, injected);
+    return status;
+  };
+  if (const auto error = state_->take_fault(Op::WinHttpGetProxyResult, {}, std::nullopt))
+    return answer(*error, true);
+  const auto it = state_->nets.find(resolver.value);
+  if (it == state_->nets.end()) return answer(kErrorInvalidHandle);
+  if (it->second.session) return answer(kErrorWinHttpIncorrectHandleType);
+  if (!it->second.answer) return answer(kErrorWinHttpIncorrectHandleState);
+  if (it->second.answer->first != kErrorSuccess) return answer(it->second.answer->first);
+  result = it->second.answer->second;
+  return answer(kErrorSuccess);
+}
+
+CallResult Windows::winhttp_close_handle(NetHandle handle) noexcept {
+  std::lock_guard lock(state_->mutex);
+  const std::optional<std::uint32_t> injected = state_->take_fault(Op::WinHttpCloseHandle, {}, std::nullopt);
+  CallResult result;
+  const auto it = state_->nets.find(handle.value);
+  if (it == state_->nets.end()) {
+    result = {false, kErrorInvalidHandle};
+  } else {
+    if (it->second.session) state_->session_infos[it->second.info].open = false;
+    if (it->second.pending) {
+      for (auto& [id, o] : state_->owed) {
+        if (o.resolver != handle.value) continue;
+        switch (o.script.on_close) {
+          case Resolution::OnClose::Cancel:
+            o.script.status = kErrorWinHttpOperationCancelled;
+            o.script.no_error_info = false;
+            o.script.extra_notifications.clear();
+            o.due = std::chrono::steady_clock::now();
+            break;
+          case Resolution::OnClose::Keep:
+            break;
+          case Resolution::OnClose::Drop:
+            o.due.reset();
+            break;
+        }
+      }
+      state_->schedule();
+    }
+    state_->nets.erase(it);
+  }
+  if (injected) result = {false, *injected};
+  state_->record(Op::WinHttpCloseHandle, {}, std::nullopt, result.last_error, std::nullopt,
+                 injected.has_value());
+  return result;
+}
+
 std::expected<ThreadHandle, SpawnError> Windows::spawn_thread(std::string_view name, ThreadBody body) {
   std::uint64_t entry = 0;
   {
@@ -623,6 +899,68 @@ void Control::fail_default_proxy(std::uint32_t last_error) {
   windows_->state_->default_proxy = {false, last_error, {}};
 }
 
+void Control::script_resolution(Resolution resolution) {
+  std::lock_guard lock(windows_->state_->mutex);
+  windows_->state_->resolutions.push_back(std::move(resolution));
+}
+
+std::size_t Control::scripted_resolutions() const {
+  std::lock_guard lock(windows_->state_->mutex);
+  return windows_->state_->resolutions.size();
+}
+
+std::vector<SessionInfo> Control::sessions() const {
+  std::lock_guard lock(windows_->state_->mutex);
+  return windows_->state_->session_infos;
+}
+
+std::vector<ResolutionRequest> Control::requests() const {
+  std::lock_guard lock(windows_->state_->mutex);
+  return windows_->state_->requests;
+}
+
+std::size_t Control::live_sessions() const {
+  std::lock_guard lock(windows_->state_->mutex);
+  return static_cast<std::size_t>(std::count_if(windows_->state_->nets.begin(), windows_->state_->nets.end(),
+                                                [](const auto& n) { return n.second.session; }));
+}
+
+std::size_t Control::live_resolvers() const {
+  std::lock_guard lock(windows_->state_->mutex);
+  return static_cast<std::size_t>(std::count_if(windows_->state_->nets.begin(), windows_->state_->nets.end(),
+                                                [](const auto& n) { return !n.second.session; }));
+}
+
+std::size_t Control::held_callbacks() const {
+  std::lock_guard lock(windows_->state_->mutex);
+  return windows_->state_->owed.size();
+}
+
+void Control::settle_callbacks() {
+  auto& s = *windows_->state_;
+  std::unique_lock lock(s.mutex);
+  s.dispatched.wait(lock, [&] {
+    return s.in_flight == 0 &&
+           std::none_of(s.owed.begin(), s.owed.end(), [](const auto& o) { return o.second.due.has_value(); });
+  });
+}
+
+void Control::deliver_held_callbacks(std::uint32_t error) {
+  auto& s = *windows_->state_;
+  std::unique_lock lock(s.mutex);
+  for (auto& [id, o] : s.owed) {
+    o.script.status = error;
+    o.script.no_error_info = false;
+    o.script.extra_notifications.clear();
+    o.due = std::chrono::steady_clock::now();
+  }
+  s.schedule();
+  s.dispatched.wait(lock, [&] {
+    return s.in_flight == 0 &&
+           std::none_of(s.owed.begin(), s.owed.end(), [](const auto& o) { return o.second.due.has_value(); });
+  });
+}
+
 void Control::fail_next(Fault fault) {
   std::lock_guard lock(windows_->state_->mutex);
   const std::uint32_t nth = std::max<std::uint32_t>(fault.nth, 1);
@@ -689,6 +1027,7 @@ void Control::reset() {
   s.ie_config = {true, 0, fresh_ie_config()};
   s.default_proxy = {true, 0, fresh_default_proxy()};
   s.faults.clear();
+  s.resolutions.clear();
   s.log_first += s.log.size();
   s.log.clear();
   s.log_dropped = 0;

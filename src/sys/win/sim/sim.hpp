@@ -29,6 +29,8 @@
 // a thin Python wrapper can drive it.
 #pragma once
 
+#include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -57,6 +59,13 @@ enum class Op : std::uint8_t {
   WinHttpIeProxyConfig,
   WinHttpDefaultProxyConfig,
   SpawnThread,
+  WinHttpOpen,
+  WinHttpSetTimeouts,
+  WinHttpSetStatusCallback,
+  WinHttpCreateProxyResolver,
+  WinHttpGetProxyForUrlEx,
+  WinHttpGetProxyResult,
+  WinHttpCloseHandle,
 };
 
 // The name of the Platform function: "reg_open_key", "reg_query_value", ...
@@ -68,7 +77,8 @@ struct Call {
   Op op;
   // Registry calls: the key as "HKCU\path" (for an open, the root or parent key's text and the
   // path asked for; for the others, the text of the key the handle was opened as). A spawn:
-  // the thread's name. Otherwise empty.
+  // the thread's name. WinHttpOpen: the agent; WinHttpGetProxyForUrlEx: the URL asked for.
+  // Otherwise empty.
   std::string key;
   std::optional<std::string> value;  // the value name of a query
   // The status of a registry call, the last error of a call that answers a BOOL or a handle
@@ -93,6 +103,54 @@ struct Fault {
   std::uint32_t nth = 1;  // 1: the next matching call
   // What a failed wait answers: WAIT_FAILED, or a code no event gives (WAIT_ABANDONED_0, 0x80).
   std::uint32_t wait_code = kWaitFailed;
+};
+
+// How the simulated WinHTTP answers one WinHttpGetProxyForUrlEx. The resolutions scripted with
+// Control::script_resolution answer the calls in order, one each; a call with none left gets
+// the answer of a fresh system: one direct entry, through the callback at once.
+struct Resolution {
+  enum class Delivery : std::uint8_t {
+    AtOnce,    // the call answers `status` itself (0: the answer is ready; no callback)
+    Callback,  // the call answers ERROR_IO_PENDING; after `delay` another thread calls back
+    Never,     // the call answers ERROR_IO_PENDING; no callback comes by itself
+  };
+  // What closing the resolver does to a request still pending.
+  enum class OnClose : std::uint8_t {
+    Cancel,  // as Windows: the callback comes at once with REQUEST_ERROR 12017
+    Keep,    // the scripted callback still comes at its time, after the caller has gone
+    Drop,    // nothing ever comes; the context stays with the simulation (held_callbacks)
+  };
+  Delivery delivery = Delivery::Callback;
+  // AtOnce: the call's own answer. Callback: 0 is GETPROXYFORURL_COMPLETE, anything else
+  // REQUEST_ERROR with that dwError.
+  std::uint32_t status = 0;
+  std::chrono::milliseconds delay{0};
+  OnClose on_close = OnClose::Cancel;
+  // REQUEST_ERROR without its WINHTTP_ASYNC_RESULT (a null pointer).
+  bool no_error_info = false;
+  // Notifications sent before the answer, with the same context (ones the logic must pass over).
+  std::vector<std::uint32_t> extra_notifications;
+  // What WinHttpGetProxyResult answers once the answer is in: 0 and `result`, or that error.
+  std::uint32_t result_status = 0;
+  ProxyResult result{1, std::vector<ProxyResultEntry>{ProxyResultEntry{}}};
+};
+
+// What a WinHTTP session was opened and set up with.
+struct SessionInfo {
+  std::u16string agent;
+  std::uint32_t access_type = 0;
+  std::uint32_t flags = 0;
+  std::optional<std::array<std::int32_t, 4>> timeouts;  // resolve, connect, send, receive
+  bool callback = false;                                // a sink was set
+  std::uint32_t notifications = 0;
+  bool open = true;
+};
+
+// One WinHttpGetProxyForUrlEx the simulation answered.
+struct ResolutionRequest {
+  std::u16string url;
+  AutoProxyOptions options;
+  std::uintptr_t context = 0;
 };
 
 class Control;
@@ -120,6 +178,17 @@ class Windows final : public Platform {
   WaitResult wait_any(std::span<const Handle> handles, std::uint32_t timeout_ms) override;
   CallResult winhttp_get_ie_proxy_config_for_current_user(IeProxyConfig& config) override;
   CallResult winhttp_get_default_proxy_configuration(ProxyInfo& info) override;
+  NetResult winhttp_open(std::u16string_view agent, std::uint32_t access_type, std::uint32_t flags) override;
+  CallResult winhttp_set_timeouts(NetHandle session, std::int32_t resolve, std::int32_t connect,
+                                  std::int32_t send, std::int32_t receive) override;
+  CallResult winhttp_set_status_callback(NetHandle session, StatusSink sink,
+                                         std::uint32_t notifications) override;
+  std::uint32_t winhttp_create_proxy_resolver(NetHandle session, NetHandle& resolver) override;
+  std::uint32_t winhttp_get_proxy_for_url_ex(NetHandle resolver, std::u16string_view url,
+                                             const AutoProxyOptions& options,
+                                             std::uintptr_t context) override;
+  std::uint32_t winhttp_get_proxy_result(NetHandle resolver, ProxyResult& result) override;
+  CallResult winhttp_close_handle(NetHandle handle) noexcept override;
   std::expected<ThreadHandle, SpawnError> spawn_thread(std::string_view name, ThreadBody body) override;
   std::chrono::steady_clock::time_point monotonic_now() noexcept override;
 
@@ -157,6 +226,25 @@ class Control {
   void set_default_proxy(ProxyInfo info);
   void fail_default_proxy(std::uint32_t last_error);
 
+  // ---- WinHTTP's proxy resolver. A session answers only when opened with WINHTTP_FLAG_ASYNC
+  // (else resolver creation answers 12018); one resolver takes one request at a time (a second
+  // answers 12019, as does a result asked for before the answer is in); the callback goes to
+  // the session's sink only for notifications it asked for (others are passed over, and the
+  // context stays held). Callbacks come from a thread of the simulation's own.
+  void script_resolution(Resolution resolution);
+  std::size_t scripted_resolutions() const;         // scripted and not yet used
+  std::vector<SessionInfo> sessions() const;        // every session opened, in order
+  std::vector<ResolutionRequest> requests() const;  // every request, in order
+  std::size_t live_sessions() const;
+  std::size_t live_resolvers() const;
+  // Contexts handed over with a pending request whose callback has not come yet.
+  std::size_t held_callbacks() const;
+  // Returns once every callback scheduled so far has been made (held ones stay held).
+  void settle_callbacks();
+  // Every callback still owed, now (from the simulation's thread), as REQUEST_ERROR with the
+  // given error; returns once they have been made.
+  void deliver_held_callbacks(std::uint32_t error = kErrorWinHttpOperationCancelled);
+
   // ---- faults, the log, the leak counts
   void fail_next(Fault fault);
   void fail_next(Op op, std::string key, std::uint32_t status, std::uint32_t nth = 1);
@@ -167,13 +255,14 @@ class Control {
   void set_log_limit(std::size_t limit);
   std::uint64_t log_dropped() const;
   std::size_t live_keys() const;     // keys opened and not closed
-  std::size_t live_handles() const;  // events created and not closed
+  std::size_t live_handles() const;  // events created and not closed (WinHTTP handles apart)
 
   // Registrations waiting for a change.
   std::size_t live_notifications() const;
 
-  // An empty registry, WinHTTP's first answers, no faults, an empty log. Keys still open answer
-  // ERROR_KEY_DELETED, and every registration fires; events stay as they are.
+  // An empty registry, WinHTTP's first answers (no resolutions scripted), no faults, an empty
+  // log. Keys still open answer ERROR_KEY_DELETED, and every registration fires; events,
+  // WinHTTP handles and callbacks owed stay as they are.
   void reset();
 
  private:

@@ -5,7 +5,10 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <mutex>
+#include <tuple>
 
 #include "sys/win/sim/fixture.hpp"
 
@@ -320,12 +323,127 @@ TEST_F(SimNotify, AWaitCanAnswerACodeNoEventGives) {
   EXPECT_EQ(calls(Op::WaitAny).back().timeout_ms, 1000u);
 }
 
+// ---- WinHTTP's proxy resolver
+
+struct SinkLog {
+  std::mutex mutex;
+  std::vector<std::tuple<std::uintptr_t, std::uint32_t, std::optional<std::uint32_t>>> seen;
+};
+SinkLog& sink_log() {
+  static SinkLog* const log = new SinkLog;
+  return *log;
+}
+void record_sink(std::uintptr_t context, std::uint32_t status, const std::uint32_t* error) noexcept {
+  std::lock_guard lock(sink_log().mutex);
+  sink_log().seen.emplace_back(context, status, error ? std::optional<std::uint32_t>(*error) : std::nullopt);
+}
+std::vector<std::tuple<std::uintptr_t, std::uint32_t, std::optional<std::uint32_t>>> sunk(
+    std::uintptr_t context) {
+  std::lock_guard lock(sink_log().mutex);
+  std::vector<std::tuple<std::uintptr_t, std::uint32_t, std::optional<std::uint32_t>>> out;
+  for (const auto& s : sink_log().seen) {
+    if (std::get<0>(s) == context) out.push_back(s);
+  }
+  return out;
+}
+
+class SimResolver : public SimTest {
+ protected:
+  NetHandle session(std::uint32_t flags = kWinHttpFlagAsync, std::uint32_t notifications = 0x01200000) {
+    const NetResult opened = platform().winhttp_open(u"test", kWinHttpAccessTypeNoProxy, flags);
+    EXPECT_TRUE(opened.handle);
+    EXPECT_TRUE(platform().winhttp_set_status_callback(opened.handle, record_sink, notifications).ok);
+    return opened.handle;
+  }
+  NetHandle resolver(NetHandle s) {
+    NetHandle r;
+    EXPECT_EQ(platform().winhttp_create_proxy_resolver(s, r), kErrorSuccess);
+    return r;
+  }
+  std::uint32_t ask(NetHandle r, std::uintptr_t context) {
+    return platform().winhttp_get_proxy_for_url_ex(r, u"http://www.example/", {2, 0, u"http://pac/", false},
+                                                   context);
+  }
+};
+
+TEST_F(SimResolver, ARequestAtATimeAndAResultOnlyOnceItIsIn) {
+  const NetHandle s = session();
+  const NetHandle r = resolver(s);
+  ProxyResult result;
+  EXPECT_EQ(platform().winhttp_get_proxy_result(r, result), kErrorWinHttpIncorrectHandleState)
+      << "nothing asked";
+  Resolution never;
+  never.delivery = Resolution::Delivery::Never;
+  control().script_resolution(never);
+  EXPECT_EQ(ask(r, 0x100), kErrorIoPending);
+  EXPECT_EQ(ask(r, 0x104), kErrorWinHttpIncorrectHandleState) << "one request at a time";
+  EXPECT_EQ(platform().winhttp_get_proxy_result(r, result), kErrorWinHttpIncorrectHandleState)
+      << "not in yet";
+  EXPECT_EQ(control().held_callbacks(), 1u);
+  EXPECT_TRUE(platform().winhttp_close_handle(r).ok);
+  control().settle_callbacks();
+  EXPECT_EQ(sunk(0x100).size(), 1u);
+  EXPECT_EQ(sunk(0x100).front(),
+            std::make_tuple(std::uintptr_t{0x100}, kWinHttpCallbackStatusRequestError,
+                            std::optional<std::uint32_t>(kErrorWinHttpOperationCancelled)))
+      << "closing cancels the request";
+  EXPECT_TRUE(platform().winhttp_close_handle(s).ok);
+  EXPECT_EQ(control().requests().size(), 1u);
+  EXPECT_EQ(calls(Op::WinHttpGetProxyForUrlEx).front().key, "http://www.example/");
+}
+
+TEST_F(SimResolver, TheAnswerComesThroughTheSinkThenTheResultIsThere) {
+  const NetHandle s = session();
+  const NetHandle r = resolver(s);
+  Resolution later;
+  later.delay = std::chrono::milliseconds(20);
+  later.extra_notifications = {0x1};
+  later.result = {2, std::vector<ProxyResultEntry>{{true, 1, u"p", 81}, {}}};
+  control().script_resolution(later);
+  EXPECT_EQ(ask(r, 0x200), kErrorIoPending);
+  control().settle_callbacks();
+  const auto seen = sunk(0x200);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(std::get<1>(seen[0]), 0x1u) << "the notifications scripted first";
+  EXPECT_EQ(std::get<1>(seen[1]), kWinHttpCallbackStatusGetProxyForUrlComplete);
+  ProxyResult result;
+  EXPECT_EQ(platform().winhttp_get_proxy_result(r, result), kErrorSuccess);
+  EXPECT_EQ(result, later.result);
+  platform().winhttp_close_handle(r);
+  platform().winhttp_close_handle(s);
+}
+
+TEST_F(SimResolver, WhatTheSimulationRefuses) {
+  const NetHandle sync = session(0);
+  NetHandle r;
+  EXPECT_EQ(platform().winhttp_create_proxy_resolver(sync, r), kErrorWinHttpIncorrectHandleType)
+      << "a resolver needs an asynchronous session";
+  EXPECT_FALSE(r);
+  EXPECT_EQ(platform().winhttp_create_proxy_resolver(NetHandle{0x4242}, r), kErrorInvalidHandle);
+  platform().winhttp_close_handle(sync);
+  EXPECT_FALSE(platform().winhttp_close_handle(sync).ok) << "closed twice";
+
+  // A session that did not ask for the notification never hears of the answer: its context stays.
+  const NetHandle deaf = session(kWinHttpFlagAsync, kWinHttpCallbackFlagRequestError);
+  const NetHandle resolver_of_deaf = resolver(deaf);
+  EXPECT_EQ(ask(resolver_of_deaf, 0x300), kErrorIoPending);
+  control().settle_callbacks();
+  EXPECT_TRUE(sunk(0x300).empty());
+  EXPECT_EQ(control().held_callbacks(), 1u);
+  control().deliver_held_callbacks(12345);
+  EXPECT_EQ(sunk(0x300).size(), 1u) << "a failure is a notification it asked for";
+  EXPECT_EQ(control().held_callbacks(), 0u);
+  platform().winhttp_close_handle(resolver_of_deaf);
+  platform().winhttp_close_handle(deaf);
+}
+
 TEST(SimOps, NamesAreThoseOfThePlatformFunctions) {
-  for (std::uint8_t i = 0; i <= static_cast<std::uint8_t>(Op::SpawnThread); ++i) {
+  for (std::uint8_t i = 0; i <= static_cast<std::uint8_t>(Op::WinHttpCloseHandle); ++i) {
     const auto op = static_cast<Op>(i);
     EXPECT_EQ(op_from_name(op_name(op)), op) << op_name(op);
   }
   EXPECT_EQ(op_name(Op::RegQueryValue), "reg_query_value");
+  EXPECT_EQ(op_name(Op::WinHttpGetProxyForUrlEx), "winhttp_get_proxy_for_url_ex");
   EXPECT_EQ(op_from_name("RegQueryValueExW"), std::nullopt);
 }
 

@@ -7,6 +7,7 @@
 
 #include "py_entry.hpp"
 #include "py_errors.hpp"
+#include "snapshot.hpp"
 #include "sys/win/sim/sim.hpp"
 
 namespace zelvane::python::sim_control {
@@ -272,6 +273,22 @@ PyObject* live_handles(PyObject*, PyObject*) {
   return guarded([] { return PyLong_FromSize_t(control().live_handles()); });
 }
 
+// A Snapshot of an inline script, which no reader produces yet: the road of a script that a
+// configuration carries can be tried from Python all the same.
+PyObject* inline_snapshot(PyObject*, PyObject* arg) {
+  std::string script;
+  if (!PyUnicode_Check(arg)) {
+    PyErr_SetString(PyExc_TypeError, "inline_snapshot() takes a str");
+    return nullptr;
+  }
+  if (!text_of(arg, script)) return nullptr;
+  return guarded([&] {
+    model::ProxyMode mode{model::ProxyMode::PacInline{std::move(script), {}}};
+    return new_snapshot(model::ProxyConfig::from_sources({{model::SourceKind::Registry, std::move(mode)}}),
+                        true);
+  });
+}
+
 template <class F>
 constexpr PyCFunction fn(F f) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
@@ -279,6 +296,7 @@ constexpr PyCFunction fn(F f) {
 
 PyMethodDef methods[] = {
     {"reset", reset, METH_NOARGS, "An empty registry and WinHTTP's first answers."},
+    {"inline_snapshot", inline_snapshot, METH_O, "inline_snapshot(script): a Snapshot of an inline PAC script."},
     {"create_key", create_key, METH_VARARGS, "create_key(root, path)"},
     {"set_dword", set_dword, METH_VARARGS, "set_dword(root, path, name, value)"},
     {"set_string", fn(set_string), METH_VARARGS | METH_KEYWORDS,

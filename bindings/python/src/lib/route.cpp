@@ -1,0 +1,415 @@
+#include "route.hpp"
+
+#include <utility>
+
+#include "detached.hpp"
+#include "pac/route_entry.hpp"
+#include "pac_policy.hpp"
+#include "parse/endpoint.hpp"
+#include "py_entry.hpp"
+#include "py_plain.hpp"
+#include "py_type.hpp"
+#include "route/static_route.hpp"
+#include "siphash.hpp"
+#include "value/debug.hpp"
+#include "value/url.hpp"
+#if __has_include("pac/native.hpp")
+#include "pac/native.hpp"
+#define ZELVANE_HAS_NATIVE_ROAD 1
+#endif
+
+namespace zelvane::python {
+namespace {
+
+using pac::hostfn::PacPolicy;
+using value::Url;
+using RouteClass = HeapType<RouteValue>;
+
+BindingError bad_value(std::string message) { return {std::move(message), kErrInvalidArgValue}; }
+
+bool has_host(const Url& url) {
+  const std::optional<value::Host> host = url.host();
+  if (!host) return false;
+  const std::string* name = host->as_domain();
+  return name == nullptr || !name->empty();
+}
+
+RouteResult steps_of(std::vector<RouteStep> steps, EngineUsed engine) {
+  return RouteResult{RouteKind::Steps, std::move(steps), {}, engine};
+}
+
+// The road of a PAC URL or WPAD discovery that nobody evaluates.
+RouteResult unevaluated(const ProxyMode& mode) {
+  if (const auto* pac = mode.get_if<ProxyMode::Pac>()) {
+    return RouteResult{RouteKind::Pac, {}, pac->url.href(), EngineUsed::None};
+  }
+  return RouteResult{RouteKind::Wpad, {}, {}, EngineUsed::None};
+}
+
+Result<std::vector<RouteStep>> native_road(const ProxyConfig& config, const Url& url, bool wpad) {
+#ifdef ZELVANE_HAS_NATIVE_ROAD
+  return pac::route_native(config, url, wpad);
+#else
+  // A build without the operating system's resolver: what it would fetch or discover is left
+  // for the caller, as the engine answers when it cannot evaluate.
+  (void)url;
+  (void)wpad;
+  if (const auto* pac = config.effective.get_if<ProxyMode::Pac>()) {
+    return std::unexpected(Error(Error::PacFetchRequired{pac->url}));
+  }
+  return std::unexpected(Error(Error::PacNotSupported{"wpad"}));
+#endif
+}
+
+std::expected<RouteResult, BindingError> steps_or_error(Result<std::vector<RouteStep>> steps,
+                                                        EngineUsed engine) {
+  if (!steps) return std::unexpected(error_parts(steps.error()));
+  return steps_of(std::move(*steps), engine);
+}
+
+std::string_view kind_name(RouteKind kind) {
+  switch (kind) {
+    case RouteKind::Steps:
+      return "steps";
+    case RouteKind::Pac:
+      return "pac";
+    case RouteKind::PacInline:
+      return "pac-inline";
+    case RouteKind::Wpad:
+      return "wpad";
+  }
+  return "steps";
+}
+
+std::string_view engine_name(EngineUsed engine) {
+  switch (engine) {
+    case EngineUsed::None:
+      return "none";
+    case EngineUsed::Native:
+      return "native";
+    case EngineUsed::QuickJs:
+      return "quickjs";
+  }
+  return "none";
+}
+
+// The Python repr of the str made from the text; none with the Python error set.
+std::optional<std::string> repr_str(std::string_view text) {
+  PyRef str = py_str(text);
+  if (!str) return std::nullopt;
+  PyRef repr(PyObject_Repr(str.get()));
+  if (!repr) return std::nullopt;
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(repr.get(), &size);
+  if (utf8 == nullptr) return std::nullopt;
+  return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+std::size_t scalar_count(std::string_view utf8) {
+  std::size_t n = 0;
+  for (const char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
+const RouteValue& route_of(PyObject* self) { return RouteClass::of(self); }
+
+PyObject* optional_str(const std::optional<std::string>& text) {
+  if (!text) Py_RETURN_NONE;
+  return py_str(*text).release();
+}
+
+PyObject* get_kind(PyObject* self, void*) { return py_str(route_of(self).kind).release(); }
+PyObject* get_engine(PyObject* self, void*) { return py_str(route_of(self).engine).release(); }
+PyObject* get_pac_url(PyObject* self, void*) { return optional_str(route_of(self).pac_url); }
+PyObject* get_script(PyObject* self, void*) { return optional_str(route_of(self).script); }
+PyObject* get_steps(PyObject* self, void*) {
+  return guarded([&]() -> PyObject* {
+    const auto& steps = route_of(self).steps;
+    if (!steps) Py_RETURN_NONE;
+    PyRef list(PyList_New(static_cast<Py_ssize_t>(steps->size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < steps->size(); ++i) {
+      PyObject* item = py_str((*steps)[i]).release();
+      if (item == nullptr) return nullptr;
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+  });
+}
+
+PyGetSetDef route_getset[] = {
+    {"kind", get_kind, nullptr, nullptr, nullptr},       {"steps", get_steps, nullptr, nullptr, nullptr},
+    {"pac_url", get_pac_url, nullptr, nullptr, nullptr}, {"script", get_script, nullptr, nullptr, nullptr},
+    {"engine", get_engine, nullptr, nullptr, nullptr},   {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyObject* route_richcompare(PyObject* a, PyObject* b, int op);
+
+Py_hash_t route_tp_hash(PyObject* self) {
+  return static_cast<Py_hash_t>(to_py_hash(route_hash(route_of(self))));
+}
+
+PyObject* route_repr(PyObject* self) {
+  return guarded([&]() -> PyObject* {
+    const RouteValue& r = route_of(self);
+    auto kind = repr_str(r.kind);
+    if (!kind) return nullptr;
+    auto engine = repr_str(r.engine);
+    if (!engine) return nullptr;
+    std::string detail;
+    if (r.steps) {
+      std::vector<std::string> redacted;
+      redacted.reserve(r.steps->size());
+      for (const std::string& step : *r.steps) redacted.push_back(redact_url(step));
+      auto list = repr_str_list(redacted);
+      if (!list) return nullptr;
+      detail = ", steps=" + *list;
+    } else if (r.pac_url) {
+      auto url = repr_str(redact_url(*r.pac_url));
+      if (!url) return nullptr;
+      detail = ", pac_url=" + *url;
+    } else if (r.script) {
+      detail = ", script=<" + std::to_string(scalar_count(*r.script)) + " chars>";
+    }
+    return py_str("Route(kind=" + *kind + detail + ", engine=" + *engine + ")").release();
+  });
+}
+
+PyType_Slot route_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(RouteClass::dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(route_repr)},
+    {Py_tp_hash, reinterpret_cast<void*>(route_tp_hash)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(route_richcompare)},
+    {Py_tp_getset, route_getset},
+    {Py_tp_doc,
+     const_cast<char*>(
+         "Where a request to one URL goes: `kind`, the one field that kind carries, and the engine\n"
+         "that answered it.\n\n"
+         "`kind` is `\"steps\"`, `\"pac\"`, `\"pac-inline\"` or `\"wpad\"`. `steps` holds `\"direct\"` or\n"
+         "proxy URLs with their credentials, so do not log it. `engine` is `\"none\"`, `\"native\"`\n"
+         "or `\"quickjs\"`.")},
+    {0, nullptr},
+};
+
+PyType_Spec route_spec = {
+    "zelvane.Route",
+    RouteClass::basic_size,
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
+    route_slots,
+};
+
+constinit RouteClass route_class{route_spec};
+
+PyObject* route_richcompare(PyObject* a, PyObject* b, int op) {
+  PyTypeObject* type = route_class.type();
+  if (type == nullptr) return nullptr;
+  if ((op != Py_EQ && op != Py_NE) || !PyObject_TypeCheck(a, type) || !PyObject_TypeCheck(b, type)) {
+    Py_RETURN_NOTIMPLEMENTED;
+  }
+  const bool equal = route_of(a) == route_of(b);
+  return PyBool_FromLong(op == Py_EQ ? equal : !equal);
+}
+
+// The text of a str argument; none with the Python error set (a lone surrogate cannot be
+// encoded and is refused by the interpreter's own error).
+std::optional<std::string> text_of(PyObject* str) {
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(str, &size);
+  if (utf8 == nullptr) return std::nullopt;
+  return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+bool wrong_type(const char* name, const char* wanted, PyObject* given) {
+  PyErr_Format(PyExc_TypeError, "argument '%s' must be %s, not %s", name, wanted, Py_TYPE(given)->tp_name);
+  return false;
+}
+
+struct RawRouteArgs {
+  std::string url;
+  std::optional<std::string> pac;
+  std::optional<std::string> script;
+  bool wpad = false;
+  PacPolicy policy;
+};
+
+bool take_route_args(PyObject* url, PyObject* pac, PyObject* script, PyObject* wpad, PyObject* policy,
+                     RawRouteArgs& out) {
+  if (!PyUnicode_Check(url)) return wrong_type("url", "str", url);
+  if (pac != Py_None && !PyUnicode_Check(pac)) return wrong_type("pac", "str or None", pac);
+  if (script != Py_None && !PyUnicode_Check(script)) return wrong_type("script", "str or None", script);
+  if (!PyBool_Check(wpad)) return wrong_type("wpad", "bool", wpad);
+  const PacPolicy* given = nullptr;
+  if (policy != Py_None) {
+    given = policy_of(policy);
+    if (given == nullptr) return wrong_type("policy", "PacPolicy or None", policy);
+  }
+  auto url_text = text_of(url);
+  if (!url_text) return false;
+  out.url = std::move(*url_text);
+  if (pac != Py_None) {
+    out.pac = text_of(pac);
+    if (!out.pac) return false;
+  }
+  if (script != Py_None) {
+    out.script = text_of(script);
+    if (!out.script) return false;
+  }
+  out.wpad = wpad == Py_True;
+  out.policy = given ? *given : default_policy();
+  return true;
+}
+
+}  // namespace
+
+std::expected<PacEngine, BindingError> parse_pac_engine(const std::optional<std::string>& text) {
+  if (!text || *text == "none") return PacEngine::None;
+  if (*text == "native") return PacEngine::Native;
+  if (*text == "quickjs") return PacEngine::QuickJs;
+  if (*text == "auto") return PacEngine::Auto;
+  return std::unexpected(bad_value("unknown pac " + value::quoted(*text)));
+}
+
+std::expected<RouteOptions, BindingError> RouteOptions::make(PacEngine pac, std::optional<std::string> script,
+                                                             bool wpad, PacPolicy policy) {
+  if (pac == PacEngine::None && script)
+    return std::unexpected(bad_value("script needs a pac engine to run it"));
+  if ((pac == PacEngine::None || pac == PacEngine::QuickJs) && wpad) {
+    return std::unexpected(bad_value("wpad is discovery by the OS, which needs pac \"native\" or \"auto\""));
+  }
+  if (script && script->size() > kMaxScriptBytes)
+    return std::unexpected(bad_value("script is longer than 1 MiB"));
+  return RouteOptions{std::move(script), std::move(policy), wpad, pac};
+}
+
+std::expected<RouteResult, BindingError> resolve_route(const ProxyConfig& config, std::string_view url_text,
+                                                       const RouteOptions& options) {
+  auto url = Url::parse(url_text);
+  if (!url) return std::unexpected(BindingError{std::string(value::message(url.error())), kErrInvalidUrl});
+  const ProxyMode& mode = config.effective;
+  // 1: no script is needed.
+  if (mode.is<ProxyMode::Direct>() || mode.is<ProxyMode::Manual>()) {
+    return steps_or_error(route::route_static(config, *url), EngineUsed::None);
+  }
+  // 2: nothing to ask a script about.
+  if (!has_host(*url)) return steps_of({RouteStep{RouteStep::Direct{}}}, EngineUsed::None);
+  const bool by_quickjs = options.pac == PacEngine::QuickJs || options.pac == PacEngine::Auto;
+  if (options.script) {
+    // 3 and 4: the caller's script, which only QuickJS runs.
+    if (options.pac == PacEngine::Native)
+      return std::unexpected(error_parts(Error(Error::PacEngineUnavailable{})));
+    return steps_or_error(pac::route(config, *url, std::string_view(*options.script), options.policy),
+                          EngineUsed::QuickJs);
+  }
+  if (const auto* inline_pac = mode.get_if<ProxyMode::PacInline>()) {
+    // 5 and 6.
+    if (by_quickjs) {
+      return steps_or_error(pac::route(config, *url, std::nullopt, options.policy), EngineUsed::QuickJs);
+    }
+    return RouteResult{RouteKind::PacInline, {}, inline_pac->script, EngineUsed::None};
+  }
+  // 7: discovery the caller did not ask for.
+  if (mode.is<ProxyMode::WpadAutoDetect>() && !options.wpad) return unevaluated(mode);
+  // 8: a PAC URL or discovery without the native engine.
+  if (options.pac == PacEngine::None || options.pac == PacEngine::QuickJs) return unevaluated(mode);
+  // 9: the operating system's resolver.
+  auto steps = native_road(config, *url, options.wpad);
+  if (!steps) {
+    const Error& e = steps.error();
+    if (e.get_if<Error::PacNotSupported>() || e.get_if<Error::PacFetchRequired>()) return unevaluated(mode);
+    return std::unexpected(error_parts(e));
+  }
+  return steps_of(std::move(*steps), EngineUsed::Native);
+}
+
+std::expected<std::string, BindingError> step_url(const RouteStep& step) {
+  if (std::holds_alternative<RouteStep::Direct>(step.value)) return std::string("direct");
+  if (auto url = parse::proxy_url(step)) return url->href();
+  std::string text;
+  debug_fmt(text, step);
+  return std::unexpected(BindingError{text + " has no URL form", kErrZelvane});
+}
+
+std::expected<RouteValue, BindingError> RouteValue::from_result(RouteResult result) {
+  RouteValue route;
+  route.kind = kind_name(result.kind);
+  route.engine = engine_name(result.engine);
+  switch (result.kind) {
+    case RouteKind::Steps: {
+      std::vector<std::string> texts;
+      texts.reserve(result.steps.size());
+      for (const RouteStep& step : result.steps) {
+        auto text = step_url(step);
+        if (!text) return std::unexpected(std::move(text.error()));
+        texts.push_back(std::move(*text));
+      }
+      route.steps = std::move(texts);
+      break;
+    }
+    case RouteKind::Pac:
+      route.pac_url = std::move(result.text);
+      break;
+    case RouteKind::PacInline:
+      route.script = std::move(result.text);
+      break;
+    case RouteKind::Wpad:
+      break;
+  }
+  return route;
+}
+
+std::string redact_url(const std::string& text) {
+  auto url = Url::parse(text);
+  if (!url || url->password().empty()) return text;
+  if (!url->set_password("***")) return text;
+  return url->href();
+}
+
+std::uint64_t route_hash(const RouteValue& route) {
+  SipHash13 h;
+  auto text = [&](std::string_view t) {
+    h.write(t);
+    h.write_u8(0xFF);
+  };
+  auto optional_text = [&](const std::optional<std::string>& t) {
+    h.write_u64_le(t ? 1 : 0);
+    if (t) text(*t);
+  };
+  text(route.kind);
+  h.write_u64_le(route.steps ? 1 : 0);
+  if (route.steps) h.write_str_list(*route.steps);
+  optional_text(route.pac_url);
+  optional_text(route.script);
+  text(route.engine);
+  return h.finish();
+}
+
+PyTypeObject* route_type() { return route_class.type(); }
+
+PyObject* route_method(const ProxyConfig& config, PyObject* args, PyObject* kwargs) {
+  return guarded([&]() -> std::expected<PyObject*, BindingError> {
+    static const char* keywords[] = {"url", "pac", "script", "wpad", "policy", nullptr};
+    PyObject* url = nullptr;
+    PyObject* pac = Py_None;
+    PyObject* script = Py_None;
+    PyObject* wpad = Py_False;
+    PyObject* policy = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OOOO:route", const_cast<char**>(keywords), &url, &pac,
+                                     &script, &wpad, &policy)) {
+      return nullptr;
+    }
+    RawRouteArgs raw;
+    if (!take_route_args(url, pac, script, wpad, policy, raw)) return nullptr;
+    auto engine = parse_pac_engine(raw.pac);
+    if (!engine) return std::unexpected(std::move(engine.error()));
+    auto options = RouteOptions::make(*engine, std::move(raw.script), raw.wpad, std::move(raw.policy));
+    if (!options) return std::unexpected(std::move(options.error()));
+    auto result = run_detached([&] { return resolve_route(config, raw.url, *options); });
+    if (!result) return std::unexpected(std::move(result.error()));
+    auto value = RouteValue::from_result(std::move(*result));
+    if (!value) return std::unexpected(std::move(value.error()));
+    return route_class.create(std::move(*value));
+  });
+}
+
+}  // namespace zelvane::python

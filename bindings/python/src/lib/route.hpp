@@ -1,0 +1,67 @@
+// Snapshot.route and Route: where one URL goes under a snapshot, and who answered.
+#pragma once
+
+#include "py.hpp"
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/config.hpp"
+#include "model/route_step.hpp"
+#include "pac/hostfn/policy.hpp"
+#include "py_errors.hpp"
+
+namespace zelvane::python {
+
+enum class PacEngine : std::uint8_t { None, Native, QuickJs, Auto };
+enum class RouteKind : std::uint8_t { Steps, Pac, PacInline, Wpad };
+enum class EngineUsed : std::uint8_t { None, Native, QuickJs };
+
+struct RouteOptions {
+  std::optional<std::string> script;
+  pac::hostfn::PacPolicy policy;
+  bool wpad = false;
+  PacEngine pac = PacEngine::None;
+
+  static std::expected<RouteOptions, BindingError> make(PacEngine pac, std::optional<std::string> script,
+                                                        bool wpad, pac::hostfn::PacPolicy policy);
+};
+
+struct RouteResult {
+  RouteKind kind = RouteKind::Steps;
+  std::vector<RouteStep> steps;  // "steps"
+  std::string text;              // the PAC URL ("pac") or the inline script ("pac-inline")
+  EngineUsed engine = EngineUsed::None;
+};
+
+// What a Route holds, in the order of its equality and hash.
+struct RouteValue {
+  std::string kind;
+  std::optional<std::vector<std::string>> steps;
+  std::optional<std::string> pac_url;
+  std::optional<std::string> script;
+  std::string engine;
+
+  static std::expected<RouteValue, BindingError> from_result(RouteResult result);
+  friend bool operator==(const RouteValue&, const RouteValue&) = default;
+};
+
+inline constexpr std::size_t kMaxScriptBytes = 1'048'576;
+
+std::expected<PacEngine, BindingError> parse_pac_engine(const std::optional<std::string>& text);
+// Decides the road and runs it; blocks on an engine, so it runs detached.
+std::expected<RouteResult, BindingError> resolve_route(const ProxyConfig& config, std::string_view url,
+                                                       const RouteOptions& options);
+std::expected<std::string, BindingError> step_url(const RouteStep& step);
+// The text with a URL password replaced by "***"; anything else unchanged.
+std::string redact_url(const std::string& text);
+std::uint64_t route_hash(const RouteValue& route);
+
+PyTypeObject* route_type();
+// Snapshot.route on the snapshot's configuration.
+PyObject* route_method(const ProxyConfig& config, PyObject* args, PyObject* kwargs);
+
+}  // namespace zelvane::python
