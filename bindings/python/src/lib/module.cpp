@@ -10,6 +10,7 @@
 #include "finalizing.hpp"
 #include "read.hpp"
 #include "snapshot.hpp"
+#include "watcher.hpp"
 
 namespace zelvane::python {
 namespace {
@@ -51,8 +52,12 @@ int init_module(PyObject* module) {
 
   if (add_type(module, all.get(), "Diagnostics", diagnostics_type()) < 0) return -1;
   if (add_type(module, all.get(), "Snapshot", snapshot_type()) < 0) return -1;
+  if (add_type(module, all.get(), "Watcher", watcher_type()) < 0) return -1;
 
   if (add(module, all.get(), "read", PyCFunction_NewEx(&read_def, module, module_name.get())) < 0) {
+    return -1;
+  }
+  if (add(module, all.get(), "watch", PyCFunction_NewEx(&watch_def, module, module_name.get())) < 0) {
     return -1;
   }
 
