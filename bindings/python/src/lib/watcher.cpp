@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 #include <utility>
+#include <variant>
 
 #ifdef _WIN32
 #include <process.h>
@@ -11,6 +12,7 @@
 #endif
 
 #include "detached.hpp"
+#include "finalizing.hpp"
 #include "py_entry.hpp"
 #include "py_type.hpp"
 #include "snapshot.hpp"
@@ -60,6 +62,127 @@ std::expected<value::Duration, const char*> seconds_to_duration(double seconds) 
   return value::Duration{secs, static_cast<std::uint32_t>(nanos)};
 }
 
+constexpr std::string_view kThreadName = "zelvane-python";
+
+// What the watch thread hands to on_change: a configuration as read, or an error.
+using Delivery = std::variant<ProxyConfig, BindingError>;
+
+struct DeliveryClosure {
+  std::shared_ptr<const ReadOptions> options;
+  std::shared_ptr<CallbackCell> callback;
+};
+
+// With the thread attached and a reference to on_change held. Every failure here is reported
+// through the unraisable hook; nothing is raised.
+void call_on_change(PyObject* on_change, const ReadOptions& options, Delivery delivery) {
+  PyRef err;
+  PyRef snapshot;
+  if (auto* error = std::get_if<BindingError>(&delivery)) {
+    to_py_err(*error);
+    err = PyRef(PyErr_GetRaisedException());
+    if (!err) {
+      PyErr_WriteUnraisable(on_change);
+      return;
+    }
+  } else {
+    snapshot =
+        PyRef(new_snapshot(apply_env_layer(options, std::move(std::get<ProxyConfig>(delivery))), true));
+    if (!snapshot) {
+      PyErr_WriteUnraisable(on_change);
+      return;
+    }
+  }
+  PyRef result(PyObject_CallFunctionObjArgs(on_change, err ? err.get() : Py_None,
+                                            snapshot ? snapshot.get() : Py_None, nullptr));
+  if (!result) PyErr_WriteUnraisable(on_change);
+}
+
+// Calls on_change with one delivery; false once the thread should stop (the interpreter is
+// finalising, or on_change was released).
+bool deliver_change(const DeliveryClosure& closure, Delivery delivery) {
+  if (finalizing()) return false;
+  PyGILState_STATE attached = PyGILState_Ensure();
+  bool go_on = true;
+  PyObject* on_change = closure.callback->get();
+  if (on_change == nullptr) {
+    go_on = false;
+  } else {
+    try {
+      call_on_change(on_change, *closure.options, std::move(delivery));
+    } catch (const std::exception& failure) {
+      raise_fault(failure);
+      if (PyErr_Occurred()) PyErr_WriteUnraisable(on_change);
+    }
+    Py_DECREF(on_change);
+  }
+  PyGILState_Release(attached);
+  return go_on;
+}
+
+void stop_watch(WatchHandle& handle) {
+  std::lock_guard lock(handle.state_mutex());
+  std::optional<watch::WatchStream> taken = std::move(handle.state());
+  handle.state().reset();
+  taken.reset();  // stops the backend and waits for its thread
+}
+
+// The thread's loop; returns whether it still has to stop the watch.
+bool watch_loop(WatchHandle& handle, ProxyConfig& previous, const DeliveryClosure& closure) {
+  handle.record_watch_thread();
+  watch::WakeHandle waker = handle.parker().wake_handle();
+  const auto end_step = [&] {
+    if (!handle.is_closed()) deliver_change(closure, BindingError{kStopped, kErrZelvane});
+  };
+  for (;;) {
+    if (handle.is_closed()) return true;
+    watch::WatchPoll answer;
+    {
+      std::lock_guard lock(handle.state_mutex());
+      // Taken already by close() or destruction, which stopped it.
+      if (!handle.state()) return false;
+      answer = handle.state()->poll_event(waker);
+    }
+    if (answer.is<watch::WatchPoll::Pending>()) {
+      handle.parker().park();
+      continue;
+    }
+    if (answer.is<watch::WatchPoll::Closed>()) return true;
+    if (const auto* error = answer.get_if<watch::WatchPoll::Error>()) {
+      if (!deliver_change(closure, error_parts(error->error))) return true;
+      continue;
+    }
+    const auto& changed = *answer.get_if<watch::WatchPoll::Changed>();
+    bool ended = changed.snapshot.diagnostics.ended;
+    if (!(changed.snapshot.config == previous)) {
+      previous = changed.snapshot.config;
+      if (!deliver_change(closure, previous)) return true;
+    }
+    if (ended) {
+      end_step();
+      return true;
+    }
+  }
+}
+
+// The body of "zelvane-python". It lets go of on_change only attached, and not at all once the
+// interpreter is finalising (the reference is then left behind). Not noexcept: the forced
+// unwind that ends a thread attaching after finalisation must pass through to the thread's
+// start, which lets it end the thread.
+void watch_thread_main(ProxyConfig previous, std::shared_ptr<WatchHandle> handle, DeliveryClosure closure) {
+  bool stop = true;
+  try {
+    stop = watch_loop(*handle, previous, closure);
+  } catch (const std::exception&) {
+    // Nothing waits for this thread's result; the watch is stopped below all the same.
+  }
+  if (stop) stop_watch(*handle);
+  handle.reset();
+  if (finalizing()) return;
+  PyGILState_STATE attached = PyGILState_Ensure();
+  closure.callback->let_go();
+  PyGILState_Release(attached);
+}
+
 struct Started {
   std::shared_ptr<WatchHandle> handle;
   bool os_readable = false;
@@ -67,7 +190,8 @@ struct Started {
 
 // Opens the system watch. A system without one (Unsupported) gives a handle with no watch and
 // no thread; on_change is then never called.
-std::expected<Started, BindingError> spawn_watch(std::optional<value::Duration> poll_interval) {
+std::expected<Started, BindingError> spawn_watch(std::optional<value::Duration> poll_interval,
+                                                 const DeliveryClosure& closure) {
   watch::WatchOptions options;
   options.settle_delay = value::Duration::from_millis(200);
   options.poll_interval = poll_interval;
@@ -82,8 +206,19 @@ std::expected<Started, BindingError> spawn_watch(std::optional<value::Duration> 
   // The configuration current at the start is never delivered; taking the baseline (rather
   // than polling once and throwing the answer away) keeps every change owed after it.
   ProxyConfig baseline = stream->take_baseline();
-  (void)baseline;
-  return Started{std::make_shared<WatchHandle>(std::move(*stream)), true};
+  auto handle = std::make_shared<WatchHandle>(std::move(*stream));
+  closure.callback->owners.fetch_add(1, std::memory_order_acq_rel);
+  auto thread = sys::start_thread(kThreadName, [baseline = std::move(baseline), handle, closure]() mutable {
+    watch_thread_main(std::move(baseline), std::move(handle), std::move(closure));
+  });
+  if (!thread) {
+    // The body was never run: the thread's share is given back here (watch() still owns one,
+    // so nothing Python is released detached); dropping the handle stops the watch.
+    closure.callback->owners.fetch_sub(1, std::memory_order_acq_rel);
+    return std::unexpected(BindingError{thread.error().text, kErrZelvane});
+  }
+  handle->set_thread(std::move(*thread));
+  return Started{std::move(handle), true};
 }
 
 // ---- the Python class
@@ -148,6 +283,7 @@ void watcher_dealloc(PyObject* self) {
   WatcherValue& w = WatcherClass::of(self);
   // In a child of fork the thread and the watch are the parent's: only references go.
   if (process_id() == w.creator_pid) w.handle->signal_stop();
+  w.callback->let_go();
   WatcherClass::dealloc(self);
 }
 
@@ -249,13 +385,20 @@ PyObject* watch_impl(PyObject* args, PyObject* kwargs) {
   }
 
   auto callback = std::make_shared<CallbackCell>(on_change);
-  auto started = run_detached([&] { return spawn_watch(interval); });
-  if (!started) return to_py_err(started.error());
+  DeliveryClosure closure{options, callback};
+  auto started = run_detached([&] { return spawn_watch(interval, closure); });
+  if (!started) {
+    callback->let_go();
+    return to_py_err(started.error());
+  }
 
   std::shared_ptr<WatchHandle> handle = started->handle;
   PyObject* self = watcher_class.create(
-      WatcherValue{started->handle, started->os_readable, options, std::move(callback), process_id()});
-  if (self == nullptr) handle->signal_stop();
+      WatcherValue{started->handle, started->os_readable, options, callback, process_id()});
+  if (self == nullptr) {
+    handle->signal_stop();
+    callback->let_go();
+  }
   return self;
 }
 

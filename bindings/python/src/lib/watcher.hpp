@@ -20,21 +20,28 @@ namespace zelvane::python {
 
 // Holds on_change; emptied by close() and the garbage collector's clear, never refilled. The
 // reference is released only with the interpreter attached, never under the mutex.
+//
+// The cell never releases on_change from its destructor: the last owner may be the watch
+// thread, detached, or unwinding out of an attachment refused at the interpreter's exit. Each
+// owner (the Watcher, the thread) lets go through let_go() while attached instead; the last
+// one empties the cell. An owner that cannot attach any more leaves the reference behind.
 struct CallbackCell {
   std::mutex mutex;
   PyObject* on_change = nullptr;  // strong
+  std::atomic<int> owners{1};
 
   explicit CallbackCell(PyObject* callable) : on_change(Py_NewRef(callable)) {}
   CallbackCell(const CallbackCell&) = delete;
   CallbackCell& operator=(const CallbackCell&) = delete;
-  // Whoever drops the last reference is attached (the Watcher's deallocation, or the watch
-  // thread inside its last attachment).
-  ~CallbackCell() { Py_XDECREF(on_change); }
 
   // A new reference to on_change, or null once emptied.
   PyObject* get();
   // Empties the cell; the caller is attached.
   void clear();
+  // One owner is done; the caller is attached.
+  void let_go() {
+    if (owners.fetch_sub(1, std::memory_order_acq_rel) == 1) clear();
+  }
 };
 
 // The watch and its thread, shared by the Watcher and that thread. Locks nest in one order:
