@@ -10,7 +10,7 @@ import weakref
 import pytest
 
 import zelvane
-from conftest import run_program, sim_only
+from conftest import run_program, sim_only, stress
 
 pytestmark = sim_only
 
@@ -160,3 +160,39 @@ def test_interpreter_exit_with_watchers_open():
     """)
     status, out, err = run_program(code, timeout=60)
     assert (status, out.strip()) == (0, "ok"), err
+
+
+@stress
+def test_many_threads_open_and_stop_watches_while_settings_change():
+    code = textwrap.dedent("""
+        import _zelvane_sim as w, zelvane, threading, gc, time
+        w.reset()
+        w.set_ie_config(proxy="s.example:1")
+        def worker(i):
+            for k in range(30):
+                x = zelvane.watch(lambda e, s: None, env={})
+                w.set_ie_config(proxy=f"h{i}-{k}.example:1")
+                if k % 3 == 0:
+                    x.close()
+                elif k % 3 == 1:
+                    del x
+                else:
+                    with x:
+                        x.current()
+        threads = [threading.Thread(target=worker, args=(i,)) for i in range(6)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        gc.collect()
+        deadline = time.monotonic() + 30
+        while w.live_handles() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        print(w.live_keys(), w.live_handles())
+        # Watchers left open at exit, with deliveries in flight.
+        kept = [zelvane.watch(lambda e, s: time.sleep(0.01), env={}) for _ in range(4)]
+        for k in range(20):
+            w.set_ie_config(proxy=f"z{k}.example:1")
+    """)
+    status, out, err = run_program(code, timeout=120)
+    assert (status, out.strip()) == (0, "0 0"), err
