@@ -162,6 +162,25 @@ def test_interpreter_exit_with_watchers_open():
     assert (status, out.strip()) == (0, "ok"), err
 
 
+def test_after_the_exit_hook_nothing_more_is_delivered():
+    code = textwrap.dedent("""
+        import atexit, time, _zelvane_sim, zelvane
+        _zelvane_sim.reset()
+        _zelvane_sim.set_ie_config(proxy="start.example:1")
+        calls = []
+        w = zelvane.watch(lambda e, s: calls.append(s), env={})
+        atexit._run_exitfuncs()  # the module's hook among them
+        _zelvane_sim.set_ie_config(proxy="p.example:9")
+        deadline = time.monotonic() + 20
+        while _zelvane_sim.live_handles() and time.monotonic() < deadline:
+            time.sleep(0.01)
+        print(len(calls), _zelvane_sim.live_handles())
+        w.close()
+    """)
+    status, out, err = run_program(code, timeout=60)
+    assert (status, out.strip()) == (0, "0 0"), err
+
+
 @stress
 def test_many_threads_open_and_stop_watches_while_settings_change():
     code = textwrap.dedent("""
