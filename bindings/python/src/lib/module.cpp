@@ -12,6 +12,7 @@
 #include "read.hpp"
 #include "route.hpp"
 #include "snapshot.hpp"
+#include "watcher.hpp"
 
 namespace zelvane::python {
 namespace {
@@ -55,8 +56,12 @@ int init_module(PyObject* module) {
   if (add_type(module, all.get(), "PacPolicy", pac_policy_type()) < 0) return -1;
   if (add_type(module, all.get(), "Diagnostics", diagnostics_type()) < 0) return -1;
   if (add_type(module, all.get(), "Snapshot", snapshot_type()) < 0) return -1;
+  if (add_type(module, all.get(), "Watcher", watcher_type()) < 0) return -1;
 
   if (add(module, all.get(), "read", PyCFunction_NewEx(&read_def, module, module_name.get())) < 0) {
+    return -1;
+  }
+  if (add(module, all.get(), "watch", PyCFunction_NewEx(&watch_def, module, module_name.get())) < 0) {
     return -1;
   }
 

@@ -32,7 +32,8 @@ def test_user_made_error_has_no_code():
 
 
 def test_all_lists_what_is_registered_in_order():
-    assert zelvane.__all__ == ["ZelvaneError", "Route", "PacPolicy", "Diagnostics", "Snapshot", "read"]
+    assert zelvane.__all__ == ["ZelvaneError", "Route", "PacPolicy", "Diagnostics", "Snapshot",
+                               "Watcher", "read", "watch"]
     for name in zelvane.__all__:
         assert hasattr(zelvane, name)
 

@@ -5,10 +5,10 @@ module's names and text signatures. The TypedDicts exist only here (the module h
 dicts): import them under `typing.TYPE_CHECKING`.
 """
 
-from collections.abc import Iterable, Mapping
+from collections.abc import Callable, Iterable, Mapping
 from typing import ClassVar, Literal, Self, TypedDict, final
 
-__all__ = ["ZelvaneError", "Route", "PacPolicy", "Diagnostics", "Snapshot", "read"]
+__all__ = ["ZelvaneError", "Route", "PacPolicy", "Diagnostics", "Snapshot", "Watcher", "read", "watch"]
 
 # Names the export and Diagnostics use as values.
 SourceName = Literal[
@@ -216,6 +216,19 @@ class Snapshot:
     def diagnostics(self) -> Diagnostics:
         """Which sources the snapshot came from."""
 
+@final
+class Watcher:
+    """A running watch. Use it as a context manager, or call `close()`."""
+
+    def current(self) -> Snapshot:
+        """The latest configuration, layered with the environment captured at the start. In a
+        child of `fork` it raises with `code` `ERR_FORKED`."""
+    def close(self) -> None:
+        """Stop watching and wait for the watch thread. Safe to call more than once, and from
+        `on_change`."""
+    def __enter__(self) -> Self: ...
+    def __exit__(self, *_exc: object) -> None: ...
+
 def read(
     *,
     env: Mapping[str, str] | Iterable[tuple[str, str]] | None = None,
@@ -225,3 +238,22 @@ def read(
 
     `env` is the mapping to read `*_proxy` from, `os.environ` when omitted. `precedence`
     is `"before-system"` (the default), `"after-system"` or `"ignore"`."""
+
+def watch(
+    on_change: Callable[[ZelvaneError | None, Snapshot | None], object],
+    *,
+    env: Mapping[str, str] | Iterable[tuple[str, str]] | None = None,
+    precedence: Precedence | None = None,
+    poll_interval: float | None = None,
+) -> Watcher:
+    """Watch the OS settings, calling `on_change(err, snapshot)` after each change on a thread
+    of the watcher's own. A watch that stops on its own calls it a last time with
+    `ERR_ZELVANE`.
+
+    `env` and `precedence` are as for `read()`, captured once. `poll_interval` (seconds)
+    also re-reads on that interval; it is required where the OS gives no change notification
+    (a Flatpak or Snap sandbox, iOS, Android below API 26 or where in-memory code loading is
+    refused, or a Linux session without a D-Bus session bus). Anything under 0.2, zero
+    included, is raised to 0.2; `None` turns the timer off. A negative, infinite or NaN
+    value raises `ValueError`, and an `on_change` that is not callable `TypeError`.
+    `on_change` can run before this returns."""

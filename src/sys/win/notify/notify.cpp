@@ -1,5 +1,7 @@
 #include "sys/win/notify/notify.hpp"
 
+#include "sys/watch.hpp"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -246,3 +248,11 @@ Result<watch::WatchStream> open_system_watch(const WatchOptions& options) {
 }
 
 }  // namespace zelvane::sys::win::notify
+
+namespace zelvane::sys {
+
+model::Result<watch::WatchStream> open_system_watch(const watch::WatchOptions& options) {
+  return win::notify::open_system_watch(options);
+}
+
+}  // namespace zelvane::sys

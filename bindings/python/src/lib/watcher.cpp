@@ -1,0 +1,491 @@
+#include "watcher.hpp"
+
+#include <cmath>
+#include <string>
+#include <utility>
+#include <variant>
+
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "detached.hpp"
+#include "finalizing.hpp"
+#include "py_entry.hpp"
+#include "py_type.hpp"
+#include "snapshot.hpp"
+#include "sys/watch.hpp"
+
+namespace zelvane::python {
+namespace {
+
+std::uint32_t process_id() {
+#ifdef _WIN32
+  return static_cast<std::uint32_t>(_getpid());
+#else
+  return static_cast<std::uint32_t>(getpid());
+#endif
+}
+
+struct WatcherValue {
+  std::shared_ptr<WatchHandle> handle;
+  bool os_readable = false;
+  std::shared_ptr<const ReadOptions> options;
+  std::shared_ptr<CallbackCell> callback;
+  std::uint32_t creator_pid = 0;
+};
+
+using WatcherClass = HeapType<WatcherValue>;
+
+constexpr const char* kClosed = "the watcher is closed";
+constexpr const char* kStopped = "the watch has stopped; open a new one";
+constexpr const char* kForked = "the watcher belongs to the parent process";
+
+// Seconds as a Duration, to the nearest nanosecond; the text says why a value has none.
+std::expected<value::Duration, const char*> seconds_to_duration(double seconds) {
+  if (seconds < 0.0) return std::unexpected("cannot convert float seconds to Duration: value is negative");
+  // 2^64: the first whole number of seconds a Duration cannot hold.
+  if (!(seconds < 18446744073709551616.0)) {
+    return std::unexpected("cannot convert float seconds to Duration: value is either too big or NaN");
+  }
+  double whole = std::floor(seconds);
+  auto secs = static_cast<std::uint64_t>(whole);
+  auto nanos = static_cast<std::uint64_t>(std::nearbyint((seconds - whole) * 1e9));
+  if (nanos >= 1'000'000'000u) {
+    // Rounding up to the next second; below 2^64 a double's fraction is zero long before
+    // the seconds could overflow.
+    ++secs;
+    nanos -= 1'000'000'000u;
+  }
+  return value::Duration{secs, static_cast<std::uint32_t>(nanos)};
+}
+
+constexpr std::string_view kThreadName = "zelvane-python";
+
+// What the watch thread hands to on_change: a configuration as read, or an error.
+using Delivery = std::variant<ProxyConfig, BindingError>;
+
+struct DeliveryClosure {
+  std::shared_ptr<const ReadOptions> options;
+  std::shared_ptr<CallbackCell> callback;
+};
+
+// With the thread attached and a reference to on_change held. Every failure here is reported
+// through the unraisable hook; nothing is raised.
+void call_on_change(PyObject* on_change, const ReadOptions& options, Delivery delivery) {
+  PyRef err;
+  PyRef snapshot;
+  if (auto* error = std::get_if<BindingError>(&delivery)) {
+    to_py_err(*error);
+    err = PyRef(PyErr_GetRaisedException());
+    if (!err) {
+      PyErr_WriteUnraisable(on_change);
+      return;
+    }
+  } else {
+    snapshot =
+        PyRef(new_snapshot(apply_env_layer(options, std::move(std::get<ProxyConfig>(delivery))), true));
+    if (!snapshot) {
+      PyErr_WriteUnraisable(on_change);
+      return;
+    }
+  }
+  PyRef result(PyObject_CallFunctionObjArgs(on_change, err ? err.get() : Py_None,
+                                            snapshot ? snapshot.get() : Py_None, nullptr));
+  if (!result) PyErr_WriteUnraisable(on_change);
+}
+
+// Calls on_change with one delivery; false once the thread should stop (the interpreter is
+// finalising, or on_change was released).
+bool deliver_change(const DeliveryClosure& closure, Delivery delivery) {
+  if (finalizing()) return false;
+  PyGILState_STATE attached = PyGILState_Ensure();
+  bool go_on = true;
+  PyObject* on_change = closure.callback->get();
+  if (on_change == nullptr) {
+    go_on = false;
+  } else {
+    try {
+      call_on_change(on_change, *closure.options, std::move(delivery));
+    } catch (const std::exception& failure) {
+      raise_fault(failure);
+      if (PyErr_Occurred()) PyErr_WriteUnraisable(on_change);
+    }
+    Py_DECREF(on_change);
+  }
+  PyGILState_Release(attached);
+  return go_on;
+}
+
+void stop_watch(WatchHandle& handle) {
+  std::lock_guard lock(handle.state_mutex());
+  std::optional<watch::WatchStream> taken = std::move(handle.state());
+  handle.state().reset();
+  taken.reset();  // stops the backend and waits for its thread
+}
+
+// The thread's loop; returns whether it still has to stop the watch.
+bool watch_loop(WatchHandle& handle, ProxyConfig& previous, const DeliveryClosure& closure) {
+  handle.record_watch_thread();
+  watch::WakeHandle waker = handle.parker().wake_handle();
+  const auto end_step = [&] {
+    if (!handle.is_closed()) deliver_change(closure, BindingError{kStopped, kErrZelvane});
+  };
+  for (;;) {
+    if (handle.is_closed()) return true;
+    watch::WatchPoll answer;
+    {
+      std::lock_guard lock(handle.state_mutex());
+      // Taken already by close() or destruction, which stopped it.
+      if (!handle.state()) return false;
+      answer = handle.state()->poll_event(waker);
+    }
+    if (answer.is<watch::WatchPoll::Pending>()) {
+      handle.parker().park();
+      continue;
+    }
+    if (answer.is<watch::WatchPoll::Closed>()) return true;
+    if (const auto* error = answer.get_if<watch::WatchPoll::Error>()) {
+      if (!deliver_change(closure, error_parts(error->error))) return true;
+      continue;
+    }
+    const auto& changed = *answer.get_if<watch::WatchPoll::Changed>();
+    bool ended = changed.snapshot.diagnostics.ended;
+    if (!(changed.snapshot.config == previous)) {
+      previous = changed.snapshot.config;
+      if (!deliver_change(closure, previous)) return true;
+    }
+    if (ended) {
+      end_step();
+      return true;
+    }
+  }
+}
+
+// The body of "zelvane-python". It lets go of on_change only attached, and not at all once the
+// interpreter is finalising (the reference is then left behind). Not noexcept: the forced
+// unwind that ends a thread attaching after finalisation must pass through to the thread's
+// start, which lets it end the thread.
+void watch_thread_main(ProxyConfig previous, std::shared_ptr<WatchHandle> handle, DeliveryClosure closure) {
+  bool stop = true;
+  try {
+    stop = watch_loop(*handle, previous, closure);
+  } catch (const std::exception&) {
+    // Nothing waits for this thread's result; the watch is stopped below all the same.
+  }
+  if (stop) stop_watch(*handle);
+  handle.reset();
+  if (finalizing()) return;
+  PyGILState_STATE attached = PyGILState_Ensure();
+  closure.callback->let_go();
+  PyGILState_Release(attached);
+}
+
+struct Started {
+  std::shared_ptr<WatchHandle> handle;
+  bool os_readable = false;
+};
+
+// Opens the system watch. A system without one (Unsupported) gives a handle with no watch and
+// no thread; on_change is then never called.
+std::expected<Started, BindingError> spawn_watch(std::optional<value::Duration> poll_interval,
+                                                 const DeliveryClosure& closure) {
+  watch::WatchOptions options;
+  options.settle_delay = value::Duration::from_millis(200);
+  options.poll_interval = poll_interval;
+  options.group_policy = true;
+  auto stream = sys::open_system_watch(options);
+  if (!stream) {
+    if (stream.error().get_if<Error::Unsupported>()) {
+      return Started{std::make_shared<WatchHandle>(std::nullopt), false};
+    }
+    return std::unexpected(error_parts(stream.error()));
+  }
+  // The configuration current at the start is never delivered; taking the baseline (rather
+  // than polling once and throwing the answer away) keeps every change owed after it.
+  ProxyConfig baseline = stream->take_baseline();
+  auto handle = std::make_shared<WatchHandle>(std::move(*stream));
+  closure.callback->owners.fetch_add(1, std::memory_order_acq_rel);
+  auto thread = sys::start_thread(kThreadName, [baseline = std::move(baseline), handle, closure]() mutable {
+    watch_thread_main(std::move(baseline), std::move(handle), std::move(closure));
+  });
+  if (!thread) {
+    // The body was never run: the thread's share is given back here (watch() still owns one,
+    // so nothing Python is released detached); dropping the handle stops the watch.
+    closure.callback->owners.fetch_sub(1, std::memory_order_acq_rel);
+    return std::unexpected(BindingError{thread.error().text, kErrZelvane});
+  }
+  handle->set_thread(std::move(*thread));
+  return Started{std::move(handle), true};
+}
+
+// ---- the Python class
+
+PyObject* watcher_current(PyObject* self, PyObject*) {
+  return guarded([&]() -> std::expected<PyObject*, BindingError> {
+    const WatcherValue& w = WatcherClass::of(self);
+    if (process_id() != w.creator_pid) return std::unexpected(BindingError{kForked, kErrForked});
+    auto config = w.handle->current(w.os_readable);
+    if (!config) return std::unexpected(std::move(config.error()));
+    return new_snapshot(apply_env_layer(*w.options, std::move(*config)), w.os_readable);
+  });
+}
+
+// close() and __exit__: never raises.
+void stop(WatcherValue& w) {
+  if (process_id() == w.creator_pid) {
+    std::shared_ptr<WatchHandle> handle = w.handle;
+    Py_BEGIN_ALLOW_THREADS handle->stop_and_join();
+    Py_END_ALLOW_THREADS
+  }
+  w.callback->clear();
+}
+
+PyObject* watcher_close(PyObject* self, PyObject*) {
+  stop(WatcherClass::of(self));
+  Py_RETURN_NONE;
+}
+
+PyObject* watcher_enter(PyObject* self, PyObject*) { return Py_NewRef(self); }
+
+PyObject* watcher_exit(PyObject* self, PyObject*) {
+  stop(WatcherClass::of(self));
+  Py_RETURN_NONE;
+}
+
+PyObject* watcher_repr(PyObject* self) {
+  const WatcherValue& w = WatcherClass::of(self);
+  const char* state = process_id() != w.creator_pid ? "forked" : w.handle->is_closed() ? "closed" : "open";
+  return PyUnicode_FromFormat("<Watcher %s>", state);
+}
+
+int watcher_traverse(PyObject* self, visitproc visit, void* arg) {
+  Py_VISIT(Py_TYPE(self));
+  CallbackCell& cell = *WatcherClass::of(self).callback;
+  // A cell held elsewhere (a delivery taking its reference) is skipped rather than waited on:
+  // the collector must not block on a thread that may need the collector's own lock.
+  if (!cell.mutex.try_lock()) return 0;
+  PyObject* on_change = cell.on_change;
+  cell.mutex.unlock();
+  Py_VISIT(on_change);
+  return 0;
+}
+
+int watcher_clear(PyObject* self) {
+  WatcherClass::of(self).callback->clear();
+  return 0;
+}
+
+void watcher_dealloc(PyObject* self) {
+  PyObject_GC_UnTrack(self);
+  WatcherValue& w = WatcherClass::of(self);
+  // In a child of fork the thread and the watch are the parent's: only references go.
+  if (process_id() == w.creator_pid) w.handle->signal_stop();
+  w.callback->let_go();
+  WatcherClass::dealloc(self);
+}
+
+PyMethodDef watcher_methods[] = {
+    {"current", watcher_current, METH_NOARGS,
+     "current($self)\n--\n\nThe latest configuration, layered with the environment captured at the "
+     "start. In a\nchild of `fork` it raises with `code` `ERR_FORKED`."},
+    {"close", watcher_close, METH_NOARGS,
+     "close($self)\n--\n\nStop watching and wait for the watch thread. Safe to call more than once, "
+     "and from\n`on_change`."},
+    {"__enter__", watcher_enter, METH_NOARGS, nullptr},
+    {"__exit__", watcher_exit, METH_VARARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot watcher_slots[] = {
+    {Py_tp_methods, watcher_methods},
+    {Py_tp_dealloc, reinterpret_cast<void*>(watcher_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(watcher_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(watcher_clear)},
+    {Py_tp_repr, reinterpret_cast<void*>(watcher_repr)},
+    {Py_tp_doc, const_cast<char*>("A running watch. Use it as a context manager, or call `close()`.")},
+    {0, nullptr},
+};
+
+PyType_Spec watcher_spec = {
+    "zelvane.Watcher",
+    WatcherClass::basic_size,
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_HAVE_GC,
+    watcher_slots,
+};
+
+constinit WatcherClass watcher_class{watcher_spec};
+
+// ---- watch()
+
+// poll_interval as a float, or none; null result with the error set.
+bool take_poll_interval(PyObject* poll, std::optional<double>& seconds) {
+  if (poll == Py_None) return true;
+  double v = PyFloat_AsDouble(poll);
+  if (v == -1.0 && PyErr_Occurred()) {
+    if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+      // An int past every float is past every Duration too: refused as a value, not a type.
+      PyErr_Clear();
+      PyRef zero(PyLong_FromLong(0));
+      if (!zero) return false;
+      int negative = PyObject_RichCompareBool(poll, zero.get(), Py_LT);
+      if (negative < 0) return false;
+      seconds = negative ? -INFINITY : INFINITY;
+      return true;
+    }
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+    PyErr_Clear();
+    PyErr_Format(PyExc_TypeError, "argument 'poll_interval' must be a float or None, not %s",
+                 Py_TYPE(poll)->tp_name);
+    return false;
+  }
+  seconds = v;
+  return true;
+}
+
+PyObject* watch_impl(PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"on_change", "env", "precedence", "poll_interval", nullptr};
+  PyObject* on_change = nullptr;
+  PyObject* env = Py_None;
+  PyObject* precedence = Py_None;
+  PyObject* poll = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OOO:watch", const_cast<char**>(keywords), &on_change,
+                                   &env, &precedence, &poll)) {
+    return nullptr;
+  }
+  if (precedence != Py_None && !PyUnicode_Check(precedence)) {
+    PyErr_Format(PyExc_TypeError, "argument 'precedence' must be str or None, not %s",
+                 Py_TYPE(precedence)->tp_name);
+    return nullptr;
+  }
+  std::optional<double> seconds;
+  if (!take_poll_interval(poll, seconds)) return nullptr;
+  if (!PyCallable_Check(on_change)) {
+    PyErr_SetString(PyExc_TypeError, "on_change must be callable");
+    return nullptr;
+  }
+
+  auto raw = take_read_args(env, precedence);
+  if (!raw) return nullptr;
+  auto read = read_options(*raw);
+  if (!read) return nullptr;
+  auto options = std::make_shared<const ReadOptions>(std::move(*read));
+
+  std::optional<value::Duration> interval;
+  if (seconds) {
+    auto converted = seconds_to_duration(*seconds);
+    if (!converted) {
+      PyErr_Format(PyExc_ValueError, "poll_interval: %s", converted.error());
+      return nullptr;
+    }
+    interval = *converted;
+  }
+
+  auto callback = std::make_shared<CallbackCell>(on_change);
+  DeliveryClosure closure{options, callback};
+  auto started = run_detached([&] { return spawn_watch(interval, closure); });
+  if (!started) {
+    callback->let_go();
+    return to_py_err(started.error());
+  }
+
+  std::shared_ptr<WatchHandle> handle = started->handle;
+  PyObject* self = watcher_class.create(
+      WatcherValue{started->handle, started->os_readable, options, callback, process_id()});
+  if (self == nullptr) {
+    handle->signal_stop();
+    callback->let_go();
+  }
+  return self;
+}
+
+PyObject* watch_entry(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&] { return watch_impl(args, kwargs); });
+}
+
+}  // namespace
+
+PyObject* CallbackCell::get() {
+  std::lock_guard lock(mutex);
+  return Py_XNewRef(on_change);
+}
+
+void CallbackCell::clear() {
+  PyObject* taken = nullptr;
+  {
+    std::lock_guard lock(mutex);
+    taken = std::exchange(on_change, nullptr);
+  }
+  Py_XDECREF(taken);
+}
+
+void WatchHandle::signal_stop() noexcept {
+  if (closed_.exchange(true, std::memory_order_seq_cst)) return;
+  std::unique_lock thread_lock(thread_mutex_, std::try_to_lock);
+  if (!thread_lock.owns_lock()) return;  // a close() is joining
+  if (thread_) {
+    parker_.unpark();  // it sees closed and stops the watch itself
+    return;
+  }
+  std::optional<watch::WatchStream> taken;
+  std::lock_guard state_lock(state_mutex_);
+  taken = std::move(state_);
+  state_.reset();
+  taken.reset();
+}
+
+void WatchHandle::stop_and_join() noexcept {
+  closed_.store(true, std::memory_order_seq_cst);
+  if (watch_thread_.load() == std::this_thread::get_id()) return;  // from on_change
+  {
+    std::lock_guard thread_lock(thread_mutex_);
+    std::optional<sys::ThreadHandle> thread = std::move(thread_);
+    thread_.reset();
+    if (thread) {
+      parker_.unpark();
+      thread->join();
+    }
+  }
+  std::lock_guard state_lock(state_mutex_);
+  std::optional<watch::WatchStream> taken = std::move(state_);
+  state_.reset();
+  taken.reset();
+}
+
+std::expected<ProxyConfig, BindingError> WatchHandle::current(bool os_readable) {
+  if (is_closed()) return std::unexpected(BindingError{kClosed, kErrWatcherClosed});
+  std::lock_guard state_lock(state_mutex_);
+  if (!state_) {
+    if (!os_readable) return ProxyConfig::empty();
+    if (is_closed()) return std::unexpected(BindingError{kClosed, kErrWatcherClosed});
+    return std::unexpected(BindingError{kStopped, kErrZelvane});
+  }
+  return state_->current();
+}
+
+void WatchHandle::set_thread(sys::ThreadHandle thread) {
+  std::lock_guard thread_lock(thread_mutex_);
+  thread_ = std::move(thread);
+}
+
+PyTypeObject* watcher_type() { return watcher_class.type(); }
+
+PyMethodDef watch_def = {
+    "watch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(watch_entry)),
+    METH_VARARGS | METH_KEYWORDS,
+    "watch(on_change, *, env=None, precedence=None, poll_interval=None)\n--\n\n"
+    "Watch the OS settings, calling `on_change(err, snapshot)` after each change on a thread\n"
+    "of the watcher's own. A watch that stops on its own calls it a last time with\n"
+    "`ERR_ZELVANE`.\n\n"
+    "`env` and `precedence` are as for `read()`, captured once. `poll_interval` (seconds)\n"
+    "also re-reads on that interval; it is required where the OS gives no change notification\n"
+    "(a Flatpak or Snap sandbox, iOS, Android below API 26 or where in-memory code loading is\n"
+    "refused, or a Linux session without a D-Bus session bus). Anything under 0.2, zero\n"
+    "included, is raised to 0.2; `None` turns the timer off. A negative, infinite or NaN\n"
+    "value raises `ValueError`, and an `on_change` that is not callable `TypeError`.\n"
+    "`on_change` can run before this returns."};
+
+}  // namespace zelvane::python

@@ -1,0 +1,86 @@
+// watch() and Watcher: following the system's configuration over time, with the caller's
+// on_change called from a thread of the watcher's own.
+#pragma once
+
+#include "py.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "read.hpp"
+#include "sys/thread.hpp"
+#include "watch/state.hpp"
+#include "watch/wake.hpp"
+
+namespace zelvane::python {
+
+// Holds on_change; emptied by close() and the garbage collector's clear, never refilled. The
+// reference is released only with the interpreter attached, never under the mutex.
+//
+// The cell never releases on_change from its destructor: the last owner may be the watch
+// thread, detached, or unwinding out of an attachment refused at the interpreter's exit. Each
+// owner (the Watcher, the thread) lets go through let_go() while attached instead; the last
+// one empties the cell. An owner that cannot attach any more leaves the reference behind.
+struct CallbackCell {
+  std::mutex mutex;
+  PyObject* on_change = nullptr;  // strong
+  std::atomic<int> owners{1};
+
+  explicit CallbackCell(PyObject* callable) : on_change(Py_NewRef(callable)) {}
+  CallbackCell(const CallbackCell&) = delete;
+  CallbackCell& operator=(const CallbackCell&) = delete;
+
+  // A new reference to on_change, or null once emptied.
+  PyObject* get();
+  // Empties the cell; the caller is attached.
+  void clear();
+  // One owner is done; the caller is attached.
+  void let_go() {
+    if (owners.fetch_sub(1, std::memory_order_acq_rel) == 1) clear();
+  }
+};
+
+// The watch and its thread, shared by the Watcher and that thread. Locks nest in one order:
+// thread_mutex, then state_mutex, then the watch state's own.
+class WatchHandle {
+ public:
+  explicit WatchHandle(std::optional<watch::WatchStream> stream) : state_(std::move(stream)) {}
+  WatchHandle(const WatchHandle&) = delete;
+  WatchHandle& operator=(const WatchHandle&) = delete;
+
+  bool is_closed() const { return closed_.load(std::memory_order_seq_cst); }
+  // Destruction: marks closed and wakes the thread, never waiting.
+  void signal_stop() noexcept;
+  // close(): marks closed, wakes and joins the thread (unless called on it), stops the watch.
+  void stop_and_join() noexcept;
+  // The latest configuration, or why there is none; `os_readable` tells a stopped watch from
+  // one that never was.
+  std::expected<ProxyConfig, BindingError> current(bool os_readable);
+
+  // ---- for the watch thread
+  void set_thread(sys::ThreadHandle thread);
+  void record_watch_thread() { watch_thread_.store(std::this_thread::get_id()); }
+  watch::ThreadParker& parker() { return parker_; }
+  std::mutex& state_mutex() { return state_mutex_; }
+  // With state_mutex held.
+  std::optional<watch::WatchStream>& state() { return state_; }
+
+ private:
+  std::mutex thread_mutex_;
+  std::optional<sys::ThreadHandle> thread_;
+  std::atomic<std::thread::id> watch_thread_{};
+  std::mutex state_mutex_;
+  std::optional<watch::WatchStream> state_;
+  std::atomic<bool> closed_{false};
+  watch::ThreadParker parker_;
+};
+
+PyTypeObject* watcher_type();
+
+extern PyMethodDef watch_def;
+
+}  // namespace zelvane::python
