@@ -12,8 +12,8 @@ namespace {
 using parse::entries;
 
 TEST(ProxySettingsTest, ManualWithBypassAndUnusableSlots) {
-  ProxyMode mode = parse_proxy_settings("http=[::1;https=b:2;socks=[zz];gopher=x",
-                                        "*.example.com;intranet;<local>");
+  ProxyMode mode =
+      parse_proxy_settings("http=[::1;https=b:2;socks=[zz];gopher=x", "*.example.com;intranet;<local>");
   const auto* manual = mode.get_if<ProxyMode::Manual>();
   ASSERT_NE(manual, nullptr);
   EXPECT_EQ(entries(manual->per_scheme),

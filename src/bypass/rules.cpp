@@ -22,8 +22,7 @@ constexpr std::size_t npos = std::string_view::npos;
 bool is_windows_trim_char(char c) { return (c >= '\t' && c <= '\r') || c == ' '; }
 
 bool has_non_ascii(std::string_view text) {
-  return std::any_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
 }
 
 // Bytes that are not UTF-8 are no white space; the host checks further on refuse them.
@@ -78,8 +77,8 @@ std::optional<IpNet> url_ipv4_network(std::string_view lower) {
 }
 
 // The host of an entry from the port split on (after any '[' ']' are gone).
-EntryOutcome parse_host_entry(std::string_view host_part, bool bracketed,
-                              std::optional<std::uint16_t> port, BypassDialect dialect) {
+EntryOutcome parse_host_entry(std::string_view host_part, bool bracketed, std::optional<std::uint16_t> port,
+                              BypassDialect dialect) {
   const bool windows = dialect == BypassDialect::WindowsStyle;
   // Windows compares a trailing dot as written: the rule would match only names spelled so.
   if (windows && host_part.ends_with('.') && host_part.find_first_not_of("*.") != npos) {
@@ -114,8 +113,7 @@ EntryOutcome parse_host_entry(std::string_view host_part, bool bracketed,
   // the host parser refuses ('.example.123') names nothing.
   const bool star_dot = host.starts_with("*.");
   if (star_dot || host.starts_with('.')) {
-    const std::string_view parent =
-        without_trailing_dot(std::string_view(host).substr(star_dot ? 2 : 1));
+    const std::string_view parent = without_trailing_dot(std::string_view(host).substr(star_dot ? 2 : 1));
     if (!parent.empty()) {
       const auto parsed = parse_host(parent);
       if (parsed ? !is_domain(*parsed) : !is_address_pattern(parent)) return Refused{};
@@ -246,9 +244,8 @@ void push_entry(BypassRules& rules, std::string_view trimmed, BypassDialect dial
   if (auto* r = std::get_if<BypassRule>(&outcome)) {
     rules.patterns.push_back(std::move(*r));
   } else if (std::holds_alternative<Refused>(outcome)) {
-    rules.rejected.push_back(RejectedValue{RejectedKind::InvalidBypassPattern,
-                                           RejectedSource::bypass_list(), util::redact(trimmed),
-                                           std::nullopt});
+    rules.rejected.push_back(RejectedValue{RejectedKind::InvalidBypassPattern, RejectedSource::bypass_list(),
+                                           util::redact(trimmed), std::nullopt});
   }
 }
 
@@ -316,7 +313,6 @@ void dedup_rules(std::vector<BypassRule>& rules) {
   rules.resize(kept);
 }
 
-
 BypassRules parse(std::string_view text, std::string_view separators, BypassDialect dialect) {
   BypassRules rules;
   // De-duplicated as the list is read: a list of one entry repeated millions of times keeps
@@ -341,35 +337,25 @@ BypassRules parse(std::string_view text, std::string_view separators, BypassDial
 std::string to_text(const BypassRule& rule) {
   return std::visit(
       util::Overloaded{
-        [](const BypassRule::All&) -> std::string {
-          return "*";
-        },
-        [](const BypassRule::Cidr& r) -> std::string {
-          return to_string(r.net);
-        },
-        [](const BypassRule::Exact& r) -> std::string {
-          // IPv6 in brackets in its RFC 5952 form: the list text a person would write.
-          const auto* v6 = std::get_if<Ipv6Addr>(&r.host.value);
-          return with_port(v6 ? "[" + to_string(*v6) + "]" : url_text(r.host), r.port);
-        },
-        [](const BypassRule::Domain& r) -> std::string {
-          std::string text;
-          if (r.suffix.starts_with('.')) {
-            text = r.match_self ? r.suffix.substr(1) : r.suffix;
-          } else {
-            text = r.match_self ? r.suffix : "." + r.suffix;
-          }
-          return with_port(std::move(text), r.port);
-        },
-        [](const BypassRule::Wildcard& r) -> std::string {
-          return with_port(r.pattern, r.port);
-        },
-        [](const BypassRule::Local&) -> std::string {
-          return "<local>";
-        },
-        [](const BypassRule::SubtractImplicit&) -> std::string {
-          return "<-loopback>";
-        },
+          [](const BypassRule::All&) -> std::string { return "*"; },
+          [](const BypassRule::Cidr& r) -> std::string { return to_string(r.net); },
+          [](const BypassRule::Exact& r) -> std::string {
+            // IPv6 in brackets in its RFC 5952 form: the list text a person would write.
+            const auto* v6 = std::get_if<Ipv6Addr>(&r.host.value);
+            return with_port(v6 ? "[" + to_string(*v6) + "]" : url_text(r.host), r.port);
+          },
+          [](const BypassRule::Domain& r) -> std::string {
+            std::string text;
+            if (r.suffix.starts_with('.')) {
+              text = r.match_self ? r.suffix.substr(1) : r.suffix;
+            } else {
+              text = r.match_self ? r.suffix : "." + r.suffix;
+            }
+            return with_port(std::move(text), r.port);
+          },
+          [](const BypassRule::Wildcard& r) -> std::string { return with_port(r.pattern, r.port); },
+          [](const BypassRule::Local&) -> std::string { return "<local>"; },
+          [](const BypassRule::SubtractImplicit&) -> std::string { return "<-loopback>"; },
       },
       rule.value);
 }

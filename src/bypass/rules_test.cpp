@@ -23,8 +23,7 @@ EntryOutcome domain(std::string suffix, bool match_self, Port port = {}) {
 EntryOutcome exact_name(std::string host, Port port = {}) {
   return R{R::Exact{Host::domain(std::move(host)), port}};
 }
-EntryOutcome exact_v4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d,
-                      Port port = {}) {
+EntryOutcome exact_v4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d, Port port = {}) {
   return R{R::Exact{Host{Ipv4Addr{{a, b, c, d}}}, port}};
 }
 EntryOutcome exact_v6(std::array<std::uint16_t, 8> segments, Port port = {}) {
@@ -34,8 +33,7 @@ EntryOutcome wildcard(std::string pattern, Port port = {}) {
   return R{R::Wildcard{std::move(pattern), port}};
 }
 EntryOutcome cidr(IpAddr addr, std::uint8_t prefix) { return R{R::Cidr{IpNet{addr, prefix}}}; }
-EntryOutcome cidr_v4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d,
-                     std::uint8_t prefix) {
+EntryOutcome cidr_v4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d, std::uint8_t prefix) {
   return cidr(IpAddr{Ipv4Addr{{a, b, c, d}}}, prefix);
 }
 EntryOutcome cidr_v6(std::array<std::uint16_t, 8> segments, std::uint8_t prefix) {
@@ -57,8 +55,7 @@ void expect_entries(const std::vector<EntryCase>& cases) {
   for (const auto& c : cases) {
     EXPECT_EQ(text_of(parse_entry(c.entry, kNoProxy)), text_of(c.no_proxy))
         << "no_proxy: " << quoted(c.entry);
-    EXPECT_EQ(text_of(parse_entry(c.entry, kWindows)), text_of(c.windows))
-        << "windows: " << quoted(c.entry);
+    EXPECT_EQ(text_of(parse_entry(c.entry, kWindows)), text_of(c.windows)) << "windows: " << quoted(c.entry);
   }
 }
 
@@ -120,8 +117,7 @@ TEST(BypassEntryTest, Networks) {
 
 TEST(BypassEntryTest, HostAndPort) {
   expect_entries({
-      {"[::1]:8080", exact_v6({0, 0, 0, 0, 0, 0, 0, 1}, 8080),
-       exact_v6({0, 0, 0, 0, 0, 0, 0, 1}, 8080)},
+      {"[::1]:8080", exact_v6({0, 0, 0, 0, 0, 0, 0, 1}, 8080), exact_v6({0, 0, 0, 0, 0, 0, 0, 1}, 8080)},
       {"[::1]", exact_v6({0, 0, 0, 0, 0, 0, 0, 1}), exact_v6({0, 0, 0, 0, 0, 0, 0, 1})},
       {"::1", exact_v6({0, 0, 0, 0, 0, 0, 0, 1}), exact_v6({0, 0, 0, 0, 0, 0, 0, 1})},
       {"FE80::1:8080", exact_v6({0xfe80, 0, 0, 0, 0, 0, 1, 0x8080}),
@@ -129,11 +125,10 @@ TEST(BypassEntryTest, HostAndPort) {
       {"[1.2.3.4]:80", exact_v4(1, 2, 3, 4, 80), exact_v4(1, 2, 3, 4, 80)},
       {"example.com:8080", domain(".example.com", true, 8080), exact_name("example.com", 8080)},
       {"example.com:", domain(".example.com", true), exact_name("example.com")},
-      {"*.example.com:8080", domain(".example.com", false, 8080),
-       domain(".example.com", false, 8080)},
+      {"*.example.com:8080", domain(".example.com", false, 8080), domain(".example.com", false, 8080)},
       {"10.*:80", wildcard("10.*", 80), wildcard("10.*", 80)},
       {"*:80", wildcard("*", 80), wildcard("*", 80)},  // a port makes "*" a glob, not All
-      {":80", kNothing, kNothing},                      // no host: names no destination
+      {":80", kNothing, kNothing},                     // no host: names no destination
       {"host:abc", kRefused, kRefused},
       {"host:65536", kRefused, kRefused},
       {"[::1", kRefused, kRefused},
@@ -167,27 +162,30 @@ TEST(BypassEntryTest, CharactersNoHostHolds) {
       {"a?b", kRefused, kRefused},
       {"a\\b", kRefused, kRefused},
       {"a>b", kRefused, kRefused},
-      {std::string("a\x01" "b"), kRefused, kRefused},
+      {std::string("a\x01"
+                   "b"),
+       kRefused, kRefused},
       {std::string("a\0b", 3), kRefused, kRefused},
       {"a\u0090b", kRefused, kRefused},  // a C1 control
-      {"a\x7f" "b", kRefused, kRefused},
+      {"a\x7f"
+       "b",
+       kRefused, kRefused},
   });
 }
 
 TEST(BypassEntryTest, NonAsciiNamesInTheirAsciiForm) {
   expect_entries({
-      {"bücher.example", domain(".xn--bcher-kva.example", true),
-       exact_name("xn--bcher-kva.example")},
-      {"BÜCHER.Example", domain(".xn--bcher-kva.example", true),
-       exact_name("xn--bcher-kva.example")},
-      {"*.bücher.example", domain(".xn--bcher-kva.example", false),
-       domain(".xn--bcher-kva.example", false)},
+      {"bücher.example", domain(".xn--bcher-kva.example", true), exact_name("xn--bcher-kva.example")},
+      {"BÜCHER.Example", domain(".xn--bcher-kva.example", true), exact_name("xn--bcher-kva.example")},
+      {"*.bücher.example", domain(".xn--bcher-kva.example", false), domain(".xn--bcher-kva.example", false)},
       {"*.bücher.*", wildcard("*.xn--bcher-kva.*"), wildcard("*.xn--bcher-kva.*")},
       // Each label is converted under a fixed last label: alone, "１０" reads as a number.
       {"１０.example", domain(".10.example", true), exact_name("10.example")},
       {"*ü.example", kRefused, kRefused},  // glob and non-ASCII text in one label
       {"ü*.example", kRefused, kRefused},
-      {"b\xff" "cher.example", kRefused, kRefused},  // not UTF-8
+      {"b\xff"
+       "cher.example",
+       kRefused, kRefused},  // not UTF-8
       {"ü..example", kRefused, kRefused},
   });
 }
@@ -255,8 +253,7 @@ TEST(BypassEntryTest, HelpersOnTheirOwn) {
 
 TEST(BypassListTest, NoProxyStyle) {
   const BypassRules got = bypass::parse(
-      " example.com , .example.org,*.example.net,,10.0.0.0/8, [::1]:8080, localhost", ",",
-      kNoProxy);
+      " example.com , .example.org,*.example.net,,10.0.0.0/8, [::1]:8080, localhost", ",", kNoProxy);
   EXPECT_EQ(debug_text(got),
             "BypassRules { patterns: ["
             "Domain { suffix: \".example.com\", match_self: true, port: None }, "
@@ -271,8 +268,7 @@ TEST(BypassListTest, NoProxyStyle) {
 }
 
 TEST(BypassListTest, WindowsStyle) {
-  const BypassRules got =
-      bypass::parse("*.example.com;intranet;<local>;10.*", "; ,\t\r\n", kWindows);
+  const BypassRules got = bypass::parse("*.example.com;intranet;<local>;10.*", "; ,\t\r\n", kWindows);
   EXPECT_EQ(debug_text(got),
             "BypassRules { patterns: ["
             "Domain { suffix: \".example.com\", match_self: false, port: None }, "
@@ -303,16 +299,13 @@ std::vector<std::string> inputs(const BypassRules& rules) {
 
 TEST(BypassListTest, RefusedEntriesAreRecordedAsWrittenAndRedacted) {
   const std::string seps = "; ,\t\r\n";
-  const BypassRules w =
-      bypass::parse("10.0.0.0/8;.Example.com;ok;Example.COM.;10.1", seps, kWindows);
+  const BypassRules w = bypass::parse("10.0.0.0/8;.Example.com;ok;Example.COM.;10.1", seps, kWindows);
   EXPECT_EQ(texts(w.patterns), std::vector<std::string>{"ok"});
-  EXPECT_EQ(inputs(w), (std::vector<std::string>{"10.0.0.0/8", ".Example.com", "Example.COM.",
-                                                 "10.1"}));
+  EXPECT_EQ(inputs(w), (std::vector<std::string>{"10.0.0.0/8", ".Example.com", "Example.COM.", "10.1"}));
 
-  const BypassRules n = bypass::parse("10.0.0.0/8,.Example.com,ok,Example.COM.,10.1", ",",
-                                           kNoProxy);
-  EXPECT_EQ(texts(n.patterns), (std::vector<std::string>{"10.0.0.0/8", ".example.com", "ok",
-                                                         "example.com", "10.0.0.1"}));
+  const BypassRules n = bypass::parse("10.0.0.0/8,.Example.com,ok,Example.COM.,10.1", ",", kNoProxy);
+  EXPECT_EQ(texts(n.patterns),
+            (std::vector<std::string>{"10.0.0.0/8", ".example.com", "ok", "example.com", "10.0.0.1"}));
   EXPECT_TRUE(n.rejected.empty());
 
   // The trimmed entry, never lower-cased; a password never reaches the diagnostics, and a
@@ -334,8 +327,7 @@ TEST(BypassListTest, SeparatorsAndTrimmingByDialect) {
   const BypassRules nbsp = bypass::parse("a\u00a0b;\u00a0c", seps, kWindows);
   EXPECT_TRUE(nbsp.patterns.empty());
   EXPECT_EQ(inputs(nbsp), (std::vector<std::string>{"a\u00a0b", "\u00a0c"}));
-  EXPECT_EQ(texts(bypass::parse("\v\fa\v", seps, kWindows).patterns),
-            std::vector<std::string>{"a"});
+  EXPECT_EQ(texts(bypass::parse("\v\fa\v", seps, kWindows).patterns), std::vector<std::string>{"a"});
 
   // no_proxy: only ',' separates, Unicode white space is trimmed, inner white space refused.
   const BypassRules n = bypass::parse("\u3000a\u00a0,a b;c", ",", kNoProxy);
@@ -349,10 +341,8 @@ TEST(BypassListTest, EmptyListsKeepTheDialectsFlags) {
     BypassDialect dialect;
   };
   for (const Case& c : {Case{"", kNoProxy}, Case{",,,", kNoProxy}, Case{" , \u00a0, ", kNoProxy},
-                        Case{"", kWindows}, Case{" ; ;\t\r\n,", kWindows},
-                        Case{".;..;*.;*..", kWindows}}) {
-    const BypassRules got = bypass::parse(c.text, c.dialect == kNoProxy ? "," : "; ,\t\r\n",
-                                               c.dialect);
+                        Case{"", kWindows}, Case{" ; ;\t\r\n,", kWindows}, Case{".;..;*.;*..", kWindows}}) {
+    const BypassRules got = bypass::parse(c.text, c.dialect == kNoProxy ? "," : "; ,\t\r\n", c.dialect);
     BypassRules want;
     want.implicit = c.dialect == kNoProxy ? ImplicitBypass::Broad : ImplicitBypass::WinInet;
     want.ipv4_mapped_as_ipv4 = want.strip_trailing_dot = c.dialect == kNoProxy;
@@ -380,8 +370,8 @@ TEST(BypassListTest, DeduplicationKeepsTheFirstAndStopsAtLoopback) {
     EXPECT_EQ(texts(bypass::parse(c.text, ",", kNoProxy).patterns), c.want) << c.text;
   }
   // On its own, on rules built by hand.
-  std::vector<BypassRule> rules = {R{R::Local{}}, R{R::SubtractImplicit{}}, R{R::Local{}},
-                                   R{R::Local{}}, R{R::All{}}};
+  std::vector<BypassRule> rules = {R{R::Local{}}, R{R::SubtractImplicit{}}, R{R::Local{}}, R{R::Local{}},
+                                   R{R::All{}}};
   dedup_rules(rules);
   EXPECT_EQ(texts(rules), (std::vector<std::string>{"<local>", "<-loopback>", "<local>", "*"}));
 }
@@ -455,8 +445,7 @@ void expect_sound(const BypassRules& rules) {
           } else if constexpr (std::is_same_v<T, R::Domain>) {
             EXPECT_TRUE(r.suffix.starts_with('.') && is_lower_ascii(r.suffix)) << r.suffix;
           } else if constexpr (std::is_same_v<T, R::Wildcard>) {
-            EXPECT_TRUE(r.pattern.find('*') != std::string::npos && is_lower_ascii(r.pattern))
-                << r.pattern;
+            EXPECT_TRUE(r.pattern.find('*') != std::string::npos && is_lower_ascii(r.pattern)) << r.pattern;
           }
         },
         rule.value);
@@ -473,7 +462,7 @@ TEST(BypassHostileTest, LongListsAndManySeparators) {
     list += i % 7 == 0 ? "u:secret@x," : ",,";
   }
   const BypassRules n = bypass::parse(list, ",", kNoProxy);
-  EXPECT_EQ(n.patterns.size(), 500u);  // repeats dropped
+  EXPECT_EQ(n.patterns.size(), 500u);                         // repeats dropped
   EXPECT_EQ(inputs(n), std::vector<std::string>{"u:***@x"});  // 2858 refusals, one text
   expect_sound(n);
 
@@ -491,9 +480,9 @@ TEST(BypassHostileTest, LongListsAndManySeparators) {
 
 TEST(BypassHostileTest, RandomBytesNeverBreakTheParser) {
   // The last piece is empty and stands for a NUL byte (see below).
-  const std::string alphabet[] = {"a", "Z", "0", "1", ".", "*", ":", "/", "[", "]", "@", "%",
-                                  ",", ";", " ", "\t", "\xff", "\xc3", "\xa4", "ü", "\u00a0",
-                                  "\u3000", "\u00ad", "１", "<", ">", "-", "x", "n", ""};
+  const std::string alphabet[] = {"a",      "Z",      "0",      "1",  ".", "*",  ":",    "/",    "[",    "]",
+                                  "@",      "%",      ",",      ";",  " ", "\t", "\xff", "\xc3", "\xa4", "ü",
+                                  "\u00a0", "\u3000", "\u00ad", "１", "<", ">",  "-",    "x",    "n",    ""};
   std::mt19937 random(20240611);
   for (int round = 0; round < 3000; ++round) {
     std::string text;
@@ -503,8 +492,7 @@ TEST(BypassHostileTest, RandomBytesNeverBreakTheParser) {
       text += piece.empty() ? std::string(1, '\0') : piece;
     }
     for (BypassDialect dialect : {kNoProxy, kWindows}) {
-      const BypassRules rules =
-          bypass::parse(text, dialect == kNoProxy ? "," : "; ,\t\r\n", dialect);
+      const BypassRules rules = bypass::parse(text, dialect == kNoProxy ? "," : "; ,\t\r\n", dialect);
       expect_sound(rules);
       for (const BypassRule& rule : rules.patterns) (void)to_text(rule);
     }

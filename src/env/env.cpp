@@ -103,7 +103,6 @@ EnvVars process_vars() {
 
 }  // namespace
 
-
 Result<EnvLayer> read_process_env() { return read_vars(process_vars()); }
 
 Result<EnvLayer> read_env_map(const EnvVars& vars) { return read_vars(vars); }
@@ -135,8 +134,7 @@ ProxyMode EnvLayer::to_mode() const {
 
 ProxyConfig merge(ProxyConfig config, const EnvLayer& layer, Precedence precedence) {
   const bool has_settings = !layer.per_scheme.empty() || !layer.bypass.patterns.empty() ||
-                            layer.bypass.exclude_simple_hostnames ||
-                            layer.bypass.reversed_exceptions;
+                            layer.bypass.exclude_simple_hostnames || layer.bypass.reversed_exceptions;
   bool first = false;
   if (!has_settings) {
     if (layer.rejected.empty() && layer.bypass.rejected.empty()) return config;

@@ -45,8 +45,7 @@ TEST(EnvSourceTest, ProxyVariables) {
 }
 
 TEST(EnvSourceTest, EveryVariableDefaultsToPort80) {
-  auto layer = env::read_env_map({{"https_proxy", "s"}, {"all_proxy", "a"}, {"ftp_proxy", "f"}})
-                   .value();
+  auto layer = env::read_env_map({{"https_proxy", "s"}, {"all_proxy", "a"}, {"ftp_proxy", "f"}}).value();
   for (SchemeSlot s : {SchemeSlot::Https, SchemeSlot::All, SchemeSlot::Ftp}) {
     const auto* use = std::get_if<SchemeEntry::Use>(&slot(layer, s)->value);
     ASSERT_NE(use, nullptr) << name(s);
@@ -65,8 +64,8 @@ TEST(EnvSourceTest, RefusedValueBecomesDiagnosticAndUnusableSlot) {
   EXPECT_EQ(slot(layer, SchemeSlot::Ftp), nullptr);
   ASSERT_EQ(layer.rejected.size(), 1u);
   const RejectedValue want{RejectedKind::InvalidProxyEndpoint,
-                           RejectedSource::environment_variable("ftp_proxy"),
-                           "proxy.example:99999", SchemeSlot::Ftp};
+                           RejectedSource::environment_variable("ftp_proxy"), "proxy.example:99999",
+                           SchemeSlot::Ftp};
   EXPECT_EQ(layer.rejected[0], want);
   ProxyMode mode = layer.to_mode();
   const auto* manual = mode.get_if<ProxyMode::Manual>();
@@ -108,7 +107,7 @@ TEST(EnvSourceTest, LookupOrder) {
   const Case cases[] = {
       {{{"http_proxy", "exact"}, {"HTTP_PROXY", "upper"}, {"Http_Proxy", "mixed"}}, "exact"},
       {{{"HTTP_PROXY", "upper"}, {"Http_Proxy", "mixed"}}, "upper"},
-      {{{"http_PROXY", "b"}, {"Http_Proxy", "a"}}, "a"},  // smaller by bytes
+      {{{"http_PROXY", "b"}, {"Http_Proxy", "a"}}, "a"},    // smaller by bytes
       {{{"http_proxy", ""}, {"HTTP_PROXY", "upper"}}, ""},  // present though empty
       {{{"http_proxyx", "no"}}, std::nullopt},
   };
@@ -136,8 +135,7 @@ TEST(EnvSourceTest, CgiGuard) {
     auto got = env::read_env_map(c.vars);
     if (c.refused) {
       ASSERT_FALSE(got.has_value());
-      EXPECT_EQ(got.error().message(),
-                "refusing to use " + *c.refused + " value in CGI environment");
+      EXPECT_EQ(got.error().message(), "refusing to use " + *c.refused + " value in CGI environment");
       EXPECT_EQ(got.error().get_if<Error::CgiHttpProxy>()->variable, *c.refused);
     } else {
       EXPECT_TRUE(got.has_value());
@@ -193,27 +191,53 @@ TEST(EnvPrecedenceTest, Placement) {
     bool env_effective;
   };
   const Case cases[] = {
-      {"before-system puts Env first", system_reading(wpad), proxy, Precedence::BeforeSystem,
-       {SourceKind::Env, SourceKind::Registry, SourceKind::WinHttpDefault}, true},
-      {"after-system appends", system_reading(wpad), proxy, Precedence::AfterSystem,
-       {SourceKind::Registry, SourceKind::WinHttpDefault, SourceKind::Env}, false},
-      {"after-system over a Direct registry still appends", system_reading(direct), proxy,
-       Precedence::AfterSystem, {SourceKind::Registry, SourceKind::WinHttpDefault, SourceKind::Env},
+      {"before-system puts Env first",
+       system_reading(wpad),
+       proxy,
+       Precedence::BeforeSystem,
+       {SourceKind::Env, SourceKind::Registry, SourceKind::WinHttpDefault},
+       true},
+      {"after-system appends",
+       system_reading(wpad),
+       proxy,
+       Precedence::AfterSystem,
+       {SourceKind::Registry, SourceKind::WinHttpDefault, SourceKind::Env},
        false},
-      {"after-system on an empty reading goes first", ProxyConfig::empty(), proxy,
-       Precedence::AfterSystem, {SourceKind::Env}, true},
+      {"after-system over a Direct registry still appends",
+       system_reading(direct),
+       proxy,
+       Precedence::AfterSystem,
+       {SourceKind::Registry, SourceKind::WinHttpDefault, SourceKind::Env},
+       false},
+      {"after-system on an empty reading goes first",
+       ProxyConfig::empty(),
+       proxy,
+       Precedence::AfterSystem,
+       {SourceKind::Env},
+       true},
       {"after-system over Env sources only, Direct, goes first",
-       merge(ProxyConfig::empty(), layer_of({{"no_proxy", "a b"}}),
-                              Precedence::AfterSystem),
-       proxy, Precedence::AfterSystem, {SourceKind::Env, SourceKind::Env}, true},
-      {"no_proxy alone makes Direct effective first", system_reading(wpad),
-       {{"no_proxy", "localhost"}}, Precedence::BeforeSystem,
-       {SourceKind::Env, SourceKind::Registry, SourceKind::WinHttpDefault}, true},
-      {"refused values only are appended, never effective", system_reading(wpad),
-       {{"http_proxy", "[::1"}}, Precedence::BeforeSystem,
-       {SourceKind::Registry, SourceKind::WinHttpDefault, SourceKind::Env}, false},
-      {"refused no_proxy entries only are appended", system_reading(wpad), {{"no_proxy", "a b"}},
-       Precedence::BeforeSystem, {SourceKind::Registry, SourceKind::WinHttpDefault, SourceKind::Env},
+       merge(ProxyConfig::empty(), layer_of({{"no_proxy", "a b"}}), Precedence::AfterSystem),
+       proxy,
+       Precedence::AfterSystem,
+       {SourceKind::Env, SourceKind::Env},
+       true},
+      {"no_proxy alone makes Direct effective first",
+       system_reading(wpad),
+       {{"no_proxy", "localhost"}},
+       Precedence::BeforeSystem,
+       {SourceKind::Env, SourceKind::Registry, SourceKind::WinHttpDefault},
+       true},
+      {"refused values only are appended, never effective",
+       system_reading(wpad),
+       {{"http_proxy", "[::1"}},
+       Precedence::BeforeSystem,
+       {SourceKind::Registry, SourceKind::WinHttpDefault, SourceKind::Env},
+       false},
+      {"refused no_proxy entries only are appended",
+       system_reading(wpad),
+       {{"no_proxy", "a b"}},
+       Precedence::BeforeSystem,
+       {SourceKind::Registry, SourceKind::WinHttpDefault, SourceKind::Env},
        false},
   };
   for (const auto& c : cases) {
@@ -275,20 +299,16 @@ TEST(EnvPrecedenceTest, EarlierEnvironmentTimeWins) {
   EnvLayer layer = layer_of({{"http_proxy", "p:1"}});
   ProxyConfig later = ProxyConfig::empty();
   later.captured_at.intervals = layer.captured_at.intervals + 1000;
-  EXPECT_EQ(merge(later, layer, Precedence::BeforeSystem).captured_at,
-            layer.captured_at);
+  EXPECT_EQ(merge(later, layer, Precedence::BeforeSystem).captured_at, layer.captured_at);
   ProxyConfig earlier = ProxyConfig::empty();
   earlier.captured_at.intervals = layer.captured_at.intervals - 1000;
-  EXPECT_EQ(merge(earlier, layer, Precedence::BeforeSystem).captured_at,
-            earlier.captured_at);
+  EXPECT_EQ(merge(earlier, layer, Precedence::BeforeSystem).captured_at, earlier.captured_at);
 }
 
 TEST(EnvPrecedenceTest, OneLayerMergesEquallyIntoTwoReadings) {
   EnvLayer layer = layer_of({{"http_proxy", "p:1"}, {"no_proxy", "x"}});
-  ProxyConfig a = merge(system_reading({ProxyMode::Direct{}}), layer,
-                                         Precedence::AfterSystem);
-  ProxyConfig b = merge(system_reading({ProxyMode::WpadAutoDetect{}}), layer,
-                                         Precedence::AfterSystem);
+  ProxyConfig a = merge(system_reading({ProxyMode::Direct{}}), layer, Precedence::AfterSystem);
+  ProxyConfig b = merge(system_reading({ProxyMode::WpadAutoDetect{}}), layer, Precedence::AfterSystem);
   EXPECT_EQ(a.sources.back(), b.sources.back());
 }
 

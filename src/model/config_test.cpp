@@ -10,8 +10,7 @@ namespace {
 
 using namespace value;
 
-ProxyEndpoint endpoint(std::string host, std::uint16_t port,
-                       std::optional<ProxyScheme> hint = std::nullopt,
+ProxyEndpoint endpoint(std::string host, std::uint16_t port, std::optional<ProxyScheme> hint = std::nullopt,
                        std::optional<ProxyAuth> auth = std::nullopt) {
   return {hint, Host::domain(std::move(host)), port, std::move(auth)};
 }
@@ -21,9 +20,7 @@ RejectedValue refused(std::string input, std::optional<SchemeSlot> slot) {
           std::move(input), slot};
 }
 
-ProxyMode manual(PerScheme per_scheme) {
-  return {ProxyMode::Manual{std::move(per_scheme), {}, {}}};
-}
+ProxyMode manual(PerScheme per_scheme) { return {ProxyMode::Manual{std::move(per_scheme), {}, {}}}; }
 
 Url url(std::string_view text) { return Url::parse(text).value(); }
 
@@ -31,8 +28,8 @@ TEST(ProxyConfigTest, FromSourcesTakesTheFirstSourcesMode) {
   EXPECT_TRUE(ProxyConfig::from_sources({}).effective.is<ProxyMode::Direct>());
 
   ProxyMode first = manual({{SchemeSlot::Http, {SchemeEntry::Use{endpoint("a", 1)}}}});
-  ProxyConfig c = ProxyConfig::from_sources({{SourceKind::Env, first},
-                                             {SourceKind::Registry, {ProxyMode::WpadAutoDetect{}}}});
+  ProxyConfig c = ProxyConfig::from_sources(
+      {{SourceKind::Env, first}, {SourceKind::Registry, {ProxyMode::WpadAutoDetect{}}}});
   EXPECT_EQ(c.effective, first);
   EXPECT_EQ(c.sources.size(), 2u);
   EXPECT_TRUE(c.fallbacks.empty());
@@ -116,8 +113,7 @@ TEST(ProxyModeTest, AttachRejectedOnOtherModes) {
   ProxyMode pac{ProxyMode::Pac{url("http://wpad/wpad.dat"), {refused("old", std::nullopt)}}};
   EXPECT_EQ(std::move(pac).attach_rejected(list).get_if<ProxyMode::Pac>()->rejected, list);
   ProxyMode inline_script{ProxyMode::PacInline{"x", {}}};
-  EXPECT_EQ(std::move(inline_script).attach_rejected(list).get_if<ProxyMode::PacInline>()->rejected,
-            list);
+  EXPECT_EQ(std::move(inline_script).attach_rejected(list).get_if<ProxyMode::PacInline>()->rejected, list);
 }
 
 TEST(ProxyModeTest, BypassRuleEqualityAndHashAgree) {
@@ -173,8 +169,7 @@ TEST(DebugTextTest, ModelTypes) {
       {debug_text(RejectedSource::bypass_list()), "BypassList"},
       {debug_text(RejectedSource{RejectedSource::Kind::GSettings, "mode"}), "GSettings(\"mode\")"},
       {debug_text(SchemeEntry{SchemeEntry::Disabled{}}), "Disabled"},
-      {debug_text(SchemeEntry{SchemeEntry::Unusable{env_value}}),
-       "Unusable(" + debug_text(env_value) + ")"},
+      {debug_text(SchemeEntry{SchemeEntry::Unusable{env_value}}), "Unusable(" + debug_text(env_value) + ")"},
       {debug_text(ProxyMode{ProxyMode::PacInline{"", {}}}),
        "PacInline { len: 0, fnv1a: cbf29ce484222325, rejected: [] }"},
       {debug_text(ProxyMode{ProxyMode::PacInline{"abc", {}}}),
@@ -190,8 +185,8 @@ TEST(DebugTextTest, ModelTypes) {
       {debug_text(BypassRule{BypassRule::Wildcard{"10.*", std::nullopt}}),
        "Wildcard { pattern: \"10.*\", port: None }"},
       {debug_text(BypassRule{BypassRule::SubtractImplicit{}}), "SubtractImplicit"},
-      {debug_text(BypassRules{{{BypassRule::Local{}}}, false, false, {}, false,
-                              ImplicitBypass::WinInet, false, false}),
+      {debug_text(BypassRules{
+           {{BypassRule::Local{}}}, false, false, {}, false, ImplicitBypass::WinInet, false, false}),
        "BypassRules { patterns: [Local], exclude_simple_hostnames: false, reversed_exceptions: "
        "false, rejected: [], require_explicit_port: false, implicit: WinInet, "
        "ipv4_mapped_as_ipv4: false, strip_trailing_dot: false }"},

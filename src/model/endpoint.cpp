@@ -6,8 +6,7 @@
 namespace zelvane::model {
 namespace {
 
-constexpr std::array<std::string_view, 4> kPasswordNames = {"Present", "Absent", "NotRead",
-                                                            "InKeychain"};
+constexpr std::array<std::string_view, 4> kPasswordNames = {"Present", "Absent", "NotRead", "InKeychain"};
 
 }  // namespace
 
@@ -23,10 +22,7 @@ void debug_fmt(std::string& out, const ProxyAuth& auth) {
   }
   std::optional<std::string> password;
   if (auth.password.is_present()) password = "***";
-  value::RecordBuilder(out, "ProxyAuth")
-      .field("username", username)
-      .field("password", password)
-      .finish();
+  value::RecordBuilder(out, "ProxyAuth").field("username", username).field("password", password).finish();
 }
 
 void debug_fmt(std::string& out, const ProxyEndpoint& e) {

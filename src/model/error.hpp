@@ -44,8 +44,7 @@ enum class ErrorCode : std::uint8_t {
   PacInvalidResult,
   PacEngineUnavailable,
 };
-inline constexpr std::size_t kErrorCodeCount =
-    static_cast<std::size_t>(ErrorCode::PacEngineUnavailable) + 1;
+inline constexpr std::size_t kErrorCodeCount = static_cast<std::size_t>(ErrorCode::PacEngineUnavailable) + 1;
 
 class Error;
 
@@ -53,8 +52,8 @@ class Error;
 // of its own (which may itself wrap an Error).
 struct OsError {
   std::optional<std::int32_t> code;
-  std::string message;                  // for errors without a code
-  std::shared_ptr<const Error> inner;   // an Error wrapped as the cause
+  std::string message;                 // for errors without a code
+  std::shared_ptr<const Error> inner;  // an Error wrapped as the cause
 
   static OsError from_code(std::int32_t c) { return {c, {}, nullptr}; }
   static OsError other(std::string text) { return {std::nullopt, std::move(text), nullptr}; }
@@ -74,7 +73,8 @@ class Error {
   };
   struct InvalidProxyUrl {
     static constexpr ErrorCode kCode = ErrorCode::InvalidProxyUrl;
-    std::string input; UrlError source;
+    std::string input;
+    UrlError source;
   };
   struct UnsupportedProxyScheme {
     static constexpr ErrorCode kCode = ErrorCode::UnsupportedProxyScheme;
@@ -86,7 +86,8 @@ class Error {
   };
   struct Io {
     static constexpr ErrorCode kCode = ErrorCode::Io;
-    std::string context; OsError source;
+    std::string context;
+    OsError source;
   };
   struct Sandboxed {
     static constexpr ErrorCode kCode = ErrorCode::Sandboxed;
@@ -101,7 +102,8 @@ class Error {
   };
   struct ProxyEntryUnusable {
     static constexpr ErrorCode kCode = ErrorCode::ProxyEntryUnusable;
-    SchemeSlot scheme; RejectedValue rejected;
+    SchemeSlot scheme;
+    RejectedValue rejected;
   };
   struct PacFetchRequired {
     static constexpr ErrorCode kCode = ErrorCode::PacFetchRequired;
@@ -117,7 +119,8 @@ class Error {
   };
   struct PacSaturated {
     static constexpr ErrorCode kCode = ErrorCode::PacSaturated;
-    Duration timeout; std::uint64_t limit;
+    Duration timeout;
+    std::uint64_t limit;
   };
   struct PacInvalidResult {
     static constexpr ErrorCode kCode = ErrorCode::PacInvalidResult;
@@ -129,14 +132,14 @@ class Error {
 
   using Value = std::variant<InvalidProxyServer, InvalidBypassPattern, InvalidProxyUrl,
                              UnsupportedProxyScheme, CgiHttpProxy, Io, Sandboxed, Unsupported,
-                             PacNotSupported, ProxyEntryUnusable, PacFetchRequired, PacEvaluation,
-                             PacTimeout, PacSaturated, PacInvalidResult, PacEngineUnavailable>;
+                             PacNotSupported, ProxyEntryUnusable, PacFetchRequired, PacEvaluation, PacTimeout,
+                             PacSaturated, PacInvalidResult, PacEngineUnavailable>;
 
   // Builds the variant as given: inputs must already be redacted (the constructors below
   // do it for the variants whose makers share them).
   template <class V>
-    requires(!std::is_same_v<std::remove_cvref_t<V>, Error> && std::is_constructible_v<Value, V &&>)
-  Error(V&& v) : value_(std::forward<V>(v)) {}  // NOLINT(bugprone-forwarding-reference-overload)
+  requires(!std::is_same_v<std::remove_cvref_t<V>, Error> && std::is_constructible_v<Value, V&&>) Error(V&& v)
+      : value_(std::forward<V>(v)) {}  // NOLINT(bugprone-forwarding-reference-overload)
 
   // The input passes through util::redact.
   static Error invalid_proxy_server(std::string_view input, std::string_view reason);
@@ -176,8 +179,7 @@ consteval bool codes_cover_every_kind(std::index_sequence<I...>) {
   return sizeof...(I) == kErrorCodeCount;
 }
 }  // namespace detail
-static_assert(detail::codes_cover_every_kind(
-                  std::make_index_sequence<std::variant_size_v<Error::Value>>()),
+static_assert(detail::codes_cover_every_kind(std::make_index_sequence<std::variant_size_v<Error::Value>>()),
               "every kind of Error has an ErrorCode of its own");
 
 void debug_fmt(std::string& out, const Error& e);

@@ -16,8 +16,7 @@ RejectedValue refused() {
 Url url(std::string_view text) { return Url::parse(text).value(); }
 
 // The first words of every InvalidProxyServer message.
-constexpr std::string_view kInvalidServer =
-    "invalid proxy server specification ";
+constexpr std::string_view kInvalidServer = "invalid proxy server specification ";
 
 struct MessageCase {
   Error error;
@@ -37,8 +36,7 @@ TEST(ErrorTest, EveryVariantsMessage) {
       {Error::io("opening HKCU Internet Settings key", OsError::from_code(5)),
        "opening HKCU Internet Settings key"},
       {Error::Sandboxed{"Flatpak", "no portal"}, "running inside a Flatpak sandbox: no portal"},
-      {Error::Unsupported{},
-       "watching the system proxy configuration is not supported on this platform"},
+      {Error::Unsupported{}, "watching the system proxy configuration is not supported on this platform"},
       {Error::PacNotSupported{"wpad"},
        "resolving this URL requires evaluating a proxy auto-config script (wpad)"},
       {Error::ProxyEntryUnusable{SchemeSlot::All, refused()},
@@ -52,10 +50,8 @@ TEST(ErrorTest, EveryVariantsMessage) {
        "PAC evaluation failed: ReferenceError: x is not defined"},
       {Error::PacTimeout{{5, 0}}, "PAC evaluation exceeded its 5s budget"},
       {Error::PacTimeout{{1, 500'000'000}}, "PAC evaluation exceeded its 1.5s budget"},
-      {Error::PacSaturated{{5, 0}, 8},
-       "no PAC evaluation slot came free within 5s (8 still running)"},
-      {Error::PacInvalidResult{"FOO bar"},
-       "PAC script returned no usable proxy candidate: FOO bar"},
+      {Error::PacSaturated{{5, 0}, 8}, "no PAC evaluation slot came free within 5s (8 still running)"},
+      {Error::PacInvalidResult{"FOO bar"}, "PAC script returned no usable proxy candidate: FOO bar"},
       {Error::PacEngineUnavailable{},
        "no PAC JavaScript engine is enabled; build with `pac-quickjs` (not on Android or iOS), "
        "or attach a native resolver through `pac::PacResolver`"},
@@ -94,13 +90,20 @@ TEST(ErrorTest, OnlyUrlAndIoErrorsHaveASource) {
   EXPECT_EQ(io.message(), "waiting for WinHTTP's proxy answer");
 
   const Error others[] = {
-      Error::invalid_proxy_server("a", "b"), Error::invalid_bypass_pattern("a", "b"),
-      Error::UnsupportedProxyScheme{"x"},    Error::CgiHttpProxy{"http_proxy"},
-      Error::Sandboxed{"a", "b"},            Error::Unsupported{},
-      Error::PacNotSupported{"pac"},         Error::ProxyEntryUnusable{SchemeSlot::Http, refused()},
-      Error::PacFetchRequired{url("http://a/")}, Error::PacEvaluation{"x"},
-      Error::PacTimeout{{1, 0}},             Error::PacSaturated{{1, 0}, 4},
-      Error::PacInvalidResult{"x"},          Error::PacEngineUnavailable{},
+      Error::invalid_proxy_server("a", "b"),
+      Error::invalid_bypass_pattern("a", "b"),
+      Error::UnsupportedProxyScheme{"x"},
+      Error::CgiHttpProxy{"http_proxy"},
+      Error::Sandboxed{"a", "b"},
+      Error::Unsupported{},
+      Error::PacNotSupported{"pac"},
+      Error::ProxyEntryUnusable{SchemeSlot::Http, refused()},
+      Error::PacFetchRequired{url("http://a/")},
+      Error::PacEvaluation{"x"},
+      Error::PacTimeout{{1, 0}},
+      Error::PacSaturated{{1, 0}, 4},
+      Error::PacInvalidResult{"x"},
+      Error::PacEngineUnavailable{},
   };
   for (const auto& e : others) EXPECT_FALSE(e.source()) << e.message();
 }

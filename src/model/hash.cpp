@@ -17,25 +17,20 @@ std::size_t hash_mix(std::size_t seed, std::size_t value) {
 
 std::size_t hash_host(const Host& host) {
   std::size_t h = host.value.index();
-  std::visit(
-      util::Overloaded{
-        [&](const std::string& v) {
-          h = hash_mix(h, std::hash<std::string>{}(v));
-        },
-        [&](const Ipv4Addr& v) {
-          for (auto b : v.octets) h = hash_mix(h, b);
-        },
-        [&](const Ipv6Addr& v) {
-          for (auto b : v.octets) h = hash_mix(h, b);
-        },
-      },
-      host.value);
+  std::visit(util::Overloaded{
+                 [&](const std::string& v) { h = hash_mix(h, std::hash<std::string>{}(v)); },
+                 [&](const Ipv4Addr& v) {
+                   for (auto b : v.octets) h = hash_mix(h, b);
+                 },
+                 [&](const Ipv6Addr& v) {
+                   for (auto b : v.octets) h = hash_mix(h, b);
+                 },
+             },
+             host.value);
   return h;
 }
 
-std::size_t hash_port(const std::optional<std::uint16_t>& port) {
-  return port ? std::size_t{*port} + 1 : 0;
-}
+std::size_t hash_port(const std::optional<std::uint16_t>& port) { return port ? std::size_t{*port} + 1 : 0; }
 
 std::size_t hash_endpoint(const ProxyEndpoint& e) {
   std::size_t h = hash_host(e.host);

@@ -49,54 +49,42 @@ ProxyMode ProxyMode::attach_rejected(std::vector<RejectedValue> list) && {
 }
 
 void debug_fmt(std::string& out, const SchemeEntry& entry) {
-  std::visit(
-      util::Overloaded{
-        [&](const SchemeEntry::Use& e) {
-          value::write_variant(out, "Use", e.endpoint);
-        },
-        [&](const SchemeEntry::Disabled&) {
-          out += "Disabled";
-        },
-        [&](const SchemeEntry::Unusable& e) {
-          value::write_variant(out, "Unusable", e.rejected);
-        },
-      },
-      entry.value);
+  std::visit(util::Overloaded{
+                 [&](const SchemeEntry::Use& e) { value::write_variant(out, "Use", e.endpoint); },
+                 [&](const SchemeEntry::Disabled&) { out += "Disabled"; },
+                 [&](const SchemeEntry::Unusable& e) { value::write_variant(out, "Unusable", e.rejected); },
+             },
+             entry.value);
 }
 
 void debug_fmt(std::string& out, const ProxyMode& mode) {
   using value::RecordBuilder;
-  std::visit(
-      util::Overloaded{
-        [&](const ProxyMode::Direct&) {
-          out += "Direct";
-        },
-        [&](const ProxyMode::WpadAutoDetect&) {
-          out += "WpadAutoDetect";
-        },
-        [&](const ProxyMode::Manual& m) {
-          RecordBuilder(out, "Manual")
-              .field("per_scheme", m.per_scheme)
-              .field("bypass", m.bypass)
-              .field("rejected", m.rejected)
-              .finish();
-        },
-        [&](const ProxyMode::Pac& m) {
-          std::string url = util::redact_credentials(m.url.href());
-          RecordBuilder(out, "Pac")
-              .field("url", value::Unquoted{url})
-              .field("rejected", m.rejected)
-              .finish();
-        },
-        [&](const ProxyMode::PacInline& m) {
-          RecordBuilder(out, "PacInline")
-              .field("len", m.script.size())
-              .field("fnv1a", Hex16{fnv1a64(m.script)})
-              .field("rejected", m.rejected)
-              .finish();
-        },
-      },
-      mode.value);
+  std::visit(util::Overloaded{
+                 [&](const ProxyMode::Direct&) { out += "Direct"; },
+                 [&](const ProxyMode::WpadAutoDetect&) { out += "WpadAutoDetect"; },
+                 [&](const ProxyMode::Manual& m) {
+                   RecordBuilder(out, "Manual")
+                       .field("per_scheme", m.per_scheme)
+                       .field("bypass", m.bypass)
+                       .field("rejected", m.rejected)
+                       .finish();
+                 },
+                 [&](const ProxyMode::Pac& m) {
+                   std::string url = util::redact_credentials(m.url.href());
+                   RecordBuilder(out, "Pac")
+                       .field("url", value::Unquoted{url})
+                       .field("rejected", m.rejected)
+                       .finish();
+                 },
+                 [&](const ProxyMode::PacInline& m) {
+                   RecordBuilder(out, "PacInline")
+                       .field("len", m.script.size())
+                       .field("fnv1a", Hex16{fnv1a64(m.script)})
+                       .field("rejected", m.rejected)
+                       .finish();
+                 },
+             },
+             mode.value);
 }
 
 }  // namespace zelvane::model

@@ -9,8 +9,8 @@ namespace {
 constexpr std::array<std::string_view, 4> kRejectedKindNames = {
     "InvalidProxyEndpoint", "InvalidBypassPattern", "UnknownProxyScheme", "UnsupportedMapping"};
 constexpr std::array<std::string_view, 7> kRejectedSourceNames = {
-    "ProxyServer", "BypassList", "EnvironmentVariable", "Kioslaverc",
-    "GSettings",   "SystemConfiguration", "ProxyInfo"};
+    "ProxyServer",         "BypassList", "EnvironmentVariable", "Kioslaverc", "GSettings",
+    "SystemConfiguration", "ProxyInfo"};
 
 }  // namespace
 

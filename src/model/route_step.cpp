@@ -27,25 +27,14 @@ std::size_t RouteStep::hash() const {
 
 void debug_fmt(std::string& out, const RouteStep& step) {
   using value::write_variant;
-  std::visit(
-      util::Overloaded{
-        [&](const RouteStep::Direct&) {
-          out += "Direct";
-        },
-        [&](const RouteStep::Http& s) {
-          write_variant(out, "Http", s.endpoint);
-        },
-        [&](const RouteStep::Https& s) {
-          write_variant(out, "Https", s.endpoint);
-        },
-        [&](const RouteStep::Socks4& s) {
-          write_variant(out, "Socks4", s.endpoint);
-        },
-        [&](const RouteStep::Socks5& s) {
-          write_variant(out, "Socks5", s.endpoint);
-        },
-      },
-      step.value);
+  std::visit(util::Overloaded{
+                 [&](const RouteStep::Direct&) { out += "Direct"; },
+                 [&](const RouteStep::Http& s) { write_variant(out, "Http", s.endpoint); },
+                 [&](const RouteStep::Https& s) { write_variant(out, "Https", s.endpoint); },
+                 [&](const RouteStep::Socks4& s) { write_variant(out, "Socks4", s.endpoint); },
+                 [&](const RouteStep::Socks5& s) { write_variant(out, "Socks5", s.endpoint); },
+             },
+             step.value);
 }
 
 }  // namespace zelvane::model

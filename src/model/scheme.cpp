@@ -7,9 +7,9 @@ namespace {
 
 constexpr std::array<std::string_view, 5> kSlotNames = {"Http", "Https", "Ftp", "Socks", "All"};
 constexpr std::array<std::string_view, 5> kSlotTexts = {"http", "https", "ftp", "socks", "all"};
-constexpr std::array<std::string_view, 6> kSchemeNames = {"Http", "Https", "Socks4",
+constexpr std::array<std::string_view, 6> kSchemeNames = {"Http",    "Https",  "Socks4",
                                                           "Socks4a", "Socks5", "Socks5h"};
-constexpr std::array<std::string_view, 6> kSchemeTexts = {"http", "https", "socks4",
+constexpr std::array<std::string_view, 6> kSchemeTexts = {"http",    "https",  "socks4",
                                                           "socks4a", "socks5", "socks5h"};
 
 }  // namespace

@@ -6,10 +6,18 @@
 namespace zelvane::model {
 namespace {
 
-constexpr std::array<std::string_view, 12> kSourceKindNames = {
-    "Registry", "GroupPolicy", "WinHttpDefault", "SystemConfigurationSetup",
-    "SystemConfigurationState", "GSettings", "Kioslaverc", "KioslavercEnv", "Portal", "Env",
-    "ConnectivityManager", "CfNetworkSystemSettings"};
+constexpr std::array<std::string_view, 12> kSourceKindNames = {"Registry",
+                                                               "GroupPolicy",
+                                                               "WinHttpDefault",
+                                                               "SystemConfigurationSetup",
+                                                               "SystemConfigurationState",
+                                                               "GSettings",
+                                                               "Kioslaverc",
+                                                               "KioslavercEnv",
+                                                               "Portal",
+                                                               "Env",
+                                                               "ConnectivityManager",
+                                                               "CfNetworkSystemSettings"};
 
 }  // namespace
 

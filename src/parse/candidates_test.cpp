@@ -31,4 +31,3 @@ TEST(CandidateListTest, KeepsFirstOccurrenceInOrder) {
 
 }  // namespace
 }  // namespace zelvane::parse
-

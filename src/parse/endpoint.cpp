@@ -55,9 +55,12 @@ std::optional<std::uint16_t> default_port(std::optional<std::uint16_t> explicit_
   if (explicit_port) return explicit_port;
   if (!hint) return std::nullopt;
   switch (*hint) {
-    case ProxyScheme::Http: return 80;
-    case ProxyScheme::Https: return 443;
-    default: return 1080;
+    case ProxyScheme::Http:
+      return 80;
+    case ProxyScheme::Https:
+      return 443;
+    default:
+      return 1080;
   }
 }
 
@@ -113,19 +116,19 @@ Result<ProxyEndpoint> parse_endpoint(std::string_view text, std::uint16_t caller
 std::optional<Url> proxy_url(const RouteStep& step) {
   const ProxyEndpoint* e = step.endpoint();
   if (e == nullptr) return std::nullopt;
-  const std::string_view scheme = std::visit(
-      util::Overloaded{
-          [](const RouteStep::Direct&) -> std::string_view { return {}; },  // no endpoint
-          [](const RouteStep::Http&) -> std::string_view { return "http"; },
-          [](const RouteStep::Https&) -> std::string_view { return "https"; },
-          [](const RouteStep::Socks4& s) -> std::string_view {
-            return s.endpoint.scheme_hint == ProxyScheme::Socks4a ? "socks4a" : "socks4";
-          },
-          [](const RouteStep::Socks5& s) -> std::string_view {
-            return s.endpoint.scheme_hint == ProxyScheme::Socks5h ? "socks5h" : "socks5";
-          },
-      },
-      step.value);
+  const std::string_view scheme =
+      std::visit(util::Overloaded{
+                     [](const RouteStep::Direct&) -> std::string_view { return {}; },  // no endpoint
+                     [](const RouteStep::Http&) -> std::string_view { return "http"; },
+                     [](const RouteStep::Https&) -> std::string_view { return "https"; },
+                     [](const RouteStep::Socks4& s) -> std::string_view {
+                       return s.endpoint.scheme_hint == ProxyScheme::Socks4a ? "socks4a" : "socks4";
+                     },
+                     [](const RouteStep::Socks5& s) -> std::string_view {
+                       return s.endpoint.scheme_hint == ProxyScheme::Socks5h ? "socks5h" : "socks5";
+                     },
+                 },
+                 step.value);
   std::string host = url_text(e->host);
   if (!parse_host(host)) return std::nullopt;
   std::string text = std::string(scheme) + "://" + host + ":" + std::to_string(e->port);
@@ -133,8 +136,7 @@ std::optional<Url> proxy_url(const RouteStep& step) {
   if (!url) return std::nullopt;
   if (e->auth) {
     if (!url->set_username(util::escape_percent(e->auth->username))) return std::nullopt;
-    if (e->auth->password.is_present() &&
-        !url->set_password(util::escape_percent(e->auth->password.text))) {
+    if (e->auth->password.is_present() && !url->set_password(util::escape_percent(e->auth->password.text))) {
       return std::nullopt;
     }
   }

@@ -69,8 +69,7 @@ struct Bad {
 };
 
 // The first words of every InvalidProxyServer message.
-const std::string kInvalidServer =
-    "invalid proxy server specification ";
+const std::string kInvalidServer = "invalid proxy server specification ";
 
 TEST(ParseEndpointTest, Refused) {
   const Bad cases[] = {
@@ -78,28 +77,30 @@ TEST(ParseEndpointTest, Refused) {
       {"ftp://proxy", "unsupported proxy scheme \"ftp\""},
       {"GOPHER://proxy", "unsupported proxy scheme \"gopher\""},
       {"ftp://[zz", "unsupported proxy scheme \"ftp\""},  // the scheme is checked first
-      {"proxy/x@y",
-       kInvalidServer + "\"proxy/x@y\": an '@' follows a '/', '?' or '#', so "
-       "the host before it is the start of a user name or password rather than the proxy "
-       "(percent-encode the character in the credentials: %2F, %3F, %23)"},
+      {"proxy/x@y", kInvalidServer +
+                        "\"proxy/x@y\": an '@' follows a '/', '?' or '#', so "
+                        "the host before it is the start of a user name or password rather than the proxy "
+                        "(percent-encode the character in the credentials: %2F, %3F, %23)"},
       {"pro\xEF\xBF\xBDxy", kInvalidServer + "\"pro\xEF\xBF\xBDxy\": value is not valid text"},
       {"user@", kInvalidServer + "\"user@\": missing host"},
       {"http://", kInvalidServer + "\"http://\": missing host"},
       // A refused input that holds a ':' is quoted by its length only: it may be "user:password".
-      {"proxy:", kInvalidServer + "\"<6 characters, withheld: it may hold a user:password fragment>\": empty port after ':'"},
-      {"proxy:65536",
-       kInvalidServer + "\"proxy:65536\": invalid port: 5-digit number is out "
-       "of the 0-65535 range"},
-      {"proxy:8o",
-       kInvalidServer + "\"<8 characters, withheld: it may hold a user:password fragment>\": invalid port: 2 characters (1 ASCII "
-       "digit, 1 other), expected only ASCII digits 0-9"},
-      {"[::1", kInvalidServer + "\"<4 characters, withheld: it may hold a user:password fragment>\": unbalanced '[' in IPv6 literal"},
-      {"[::1]x",
-       kInvalidServer + "\"<6 characters, withheld: it may hold a user:password fragment>\": unexpected trailing text after IPv6 literal"},
+      {"proxy:",
+       kInvalidServer +
+           "\"<6 characters, withheld: it may hold a user:password fragment>\": empty port after ':'"},
+      {"proxy:65536", kInvalidServer + "\"proxy:65536\": invalid port: 5-digit number is out "
+                                       "of the 0-65535 range"},
+      {"proxy:8o", kInvalidServer + "\"<8 characters, withheld: it may hold a user:password fragment>\": "
+                                    "invalid port: 2 characters (1 ASCII "
+                                    "digit, 1 other), expected only ASCII digits 0-9"},
+      {"[::1", kInvalidServer + "\"<4 characters, withheld: it may hold a user:password fragment>\": "
+                                "unbalanced '[' in IPv6 literal"},
+      {"[::1]x", kInvalidServer + "\"<6 characters, withheld: it may hold a user:password fragment>\": "
+                                  "unexpected trailing text after IPv6 literal"},
       {"[zz]", kInvalidServer + "\"[zz]\": invalid IPv6 literal zz"},
-      {"[::zz]",
-       kInvalidServer + "\"<6 characters, withheld: it may hold a user:password fragment>\": invalid IPv6 literal <4 characters, "
-       "withheld: it may hold a user:password fragment>"},
+      {"[::zz]", kInvalidServer + "\"<6 characters, withheld: it may hold a user:password fragment>\": "
+                                  "invalid IPv6 literal <4 characters, "
+                                  "withheld: it may hold a user:password fragment>"},
       {"pro\txy", kInvalidServer + "\"pro\\txy\": invalid host pro.xy: invalid domain character"},
   };
   for (const auto& c : cases) {
@@ -153,8 +154,7 @@ TEST(ProxyUrlTest, StepUrls) {
   };
   for (const auto& c : cases) {
     auto url = proxy_url(c.step);
-    EXPECT_EQ(url ? std::optional<std::string>(url->href()) : std::nullopt, c.href)
-        << debug_text(c.step);
+    EXPECT_EQ(url ? std::optional<std::string>(url->href()) : std::nullopt, c.href) << debug_text(c.step);
   }
 }
 

@@ -20,20 +20,15 @@ inline std::vector<std::string> entries(const PerScheme& map) {
   std::vector<std::string> out;
   for (const auto& [slot, entry] : map) {
     std::string text(slot_text(slot));
-    std::visit(
-        util::Overloaded{
-          [&](const SchemeEntry::Use& e) {
-            text += "=use " + url_text(e.endpoint.host) + ":" + std::to_string(e.endpoint.port);
-            if (e.endpoint.scheme_hint) text += " " + std::string(name(*e.endpoint.scheme_hint));
-          },
-          [&](const SchemeEntry::Disabled&) {
-            text += "=disabled";
-          },
-          [&](const SchemeEntry::Unusable&) {
-            text += "=unusable";
-          },
-        },
-        entry.value);
+    std::visit(util::Overloaded{
+                   [&](const SchemeEntry::Use& e) {
+                     text += "=use " + url_text(e.endpoint.host) + ":" + std::to_string(e.endpoint.port);
+                     if (e.endpoint.scheme_hint) text += " " + std::string(name(*e.endpoint.scheme_hint));
+                   },
+                   [&](const SchemeEntry::Disabled&) { text += "=disabled"; },
+                   [&](const SchemeEntry::Unusable&) { text += "=unusable"; },
+               },
+               entry.value);
     out.push_back(text);
   }
   return out;

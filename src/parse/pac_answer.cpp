@@ -34,9 +34,7 @@ constexpr PacKeyword kPacKeywords[] = {
     {"DIRECT", nullptr, std::nullopt, 0},
 };
 
-bool is_ascii_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
+bool is_ascii_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 
 // Whether the address holds a white-space character that ASCII white space did not already
 // split (U+00A0, a vertical tab, ...).

@@ -16,8 +16,10 @@ std::vector<std::string> step_texts(const std::vector<RouteStep>& steps) {
       continue;
     }
     const ProxyEndpoint& e = *s.endpoint();
-    std::string kind = s.value.index() == 1 ? "HTTP" : s.value.index() == 2 ? "HTTPS"
-                       : s.value.index() == 3 ? "SOCKS4" : "SOCKS5";
+    std::string kind = s.value.index() == 1   ? "HTTP"
+                       : s.value.index() == 2 ? "HTTPS"
+                       : s.value.index() == 3 ? "SOCKS4"
+                                              : "SOCKS5";
     out.push_back(kind + " " + url_text(e.host) + ":" + std::to_string(e.port) + " " +
                   std::string(name(*e.scheme_hint)) + (e.auth ? " auth" : ""));
   }
@@ -43,7 +45,9 @@ TEST(PacResultTest, Answers) {
       {"PROXY a b;DIRECT a;PROXY;FOO a;PROXY a/b;PROXY a?x;PROXY a#x;PROXY http://a;PROXY b",
        {"HTTP b:80 Http"}},
       {"\r\n;\tPROXY\ta:1\r\nDIRECT\n", {"HTTP a:1 Http", "DIRECT"}},
-      {"PROXY a\xC2\xA0" "b; PROXY a\vb; DIRECT", {"DIRECT"}},
+      {"PROXY a\xC2\xA0"
+       "b; PROXY a\vb; DIRECT",
+       {"DIRECT"}},
       {"PROXY [::1]:8080", {"HTTP [::1]:8080 Http"}},
   };
   for (const auto& c : cases) {
@@ -65,8 +69,8 @@ TEST(PacResultTest, StopsAtSixtyFourSteps) {
 }
 
 TEST(PacResultTest, NothingUsableIsAnError) {
-  for (std::string answer : {std::string(""), std::string("FOO bar; PROXY"),
-                             std::string("PROXY http://user:pw@a/\nx")}) {
+  for (std::string answer :
+       {std::string(""), std::string("FOO bar; PROXY"), std::string("PROXY http://user:pw@a/\nx")}) {
     auto got = parse_pac_result(answer);
     ASSERT_FALSE(got.has_value()) << answer;
     EXPECT_TRUE(got.error().get_if<Error::PacInvalidResult>()) << answer;

@@ -50,8 +50,8 @@ ProxyServerList parse_proxy_server(std::string_view text) {
       set_entry(list.per_scheme, *slot, {SchemeEntry::Use{std::move(*e)}});
     } else {
       // A refused socks entry stands for every scheme, as a working one would (below).
-      list.rejected.push_back(refused(RejectedKind::InvalidProxyEndpoint, entry,
-                                      socks ? SchemeSlot::All : *slot));
+      list.rejected.push_back(
+          refused(RejectedKind::InvalidProxyEndpoint, entry, socks ? SchemeSlot::All : *slot));
     }
   });
   // A lone SOCKS proxy serves every scheme that names no proxy of its own.

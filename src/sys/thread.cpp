@@ -101,7 +101,8 @@ std::expected<ThreadHandle, SpawnError> start_thread(std::string_view name, Thre
   try {
     start = std::make_unique<Start>(Start{std::string(name), std::move(body)});
   } catch (const std::bad_alloc&) {
-    return std::unexpected(SpawnError{"not enough memory to start a thread", static_cast<std::int32_t>(ENOMEM)});
+    return std::unexpected(
+        SpawnError{"not enough memory to start a thread", static_cast<std::int32_t>(ENOMEM)});
   }
   try {
     std::thread thread(run, start.get());

@@ -22,9 +22,8 @@ std::string ascii_upper(std::string_view text) {
 }
 
 bool equals_ignore_ascii_case(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return lower_ascii(x) == lower_ascii(y);
-         });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return lower_ascii(x) == lower_ascii(y); });
 }
 
 }  // namespace zelvane::util

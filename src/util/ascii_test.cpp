@@ -11,7 +11,10 @@ namespace {
 
 TEST(AsciiLower, OnlyAsciiLetters) {
   EXPECT_EQ(ascii_lower("HeLLo-World_09"), "hello-world_09");
-  EXPECT_EQ(ascii_lower("\xc3\x89" "A"), "\xc3\x89" "a");
+  EXPECT_EQ(ascii_lower("\xc3\x89"
+                        "A"),
+            "\xc3\x89"
+            "a");
 }
 
 }  // namespace

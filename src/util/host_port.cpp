@@ -30,9 +30,8 @@ std::expected<std::optional<std::uint16_t>, std::string> parse_port(std::string_
   const std::size_t characters = count_chars(text);
   const auto digits = static_cast<std::size_t>(std::count_if(text.begin(), text.end(), is_ascii_digit));
   return std::unexpected("invalid port: " + std::to_string(characters) + " character" +
-                         (characters == 1 ? "" : "s") + " (" + std::to_string(digits) +
-                         " ASCII digit" + (digits == 1 ? "" : "s") + ", " +
-                         std::to_string(characters - digits) +
+                         (characters == 1 ? "" : "s") + " (" + std::to_string(digits) + " ASCII digit" +
+                         (digits == 1 ? "" : "s") + ", " + std::to_string(characters - digits) +
                          " other), expected only ASCII digits 0-9");
 }
 

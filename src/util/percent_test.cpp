@@ -16,8 +16,8 @@ TEST(PercentDecodeUtf8, Table) {
       {"%41%42", "AB"},
       {"%e2%82%Ac", "\xe2\x82\xac"},
       {"%25", "%"},
-      {"%2541", "%41"},           // decoded once only
-      {"100%", "100%"},           // too near the end
+      {"%2541", "%41"},  // decoded once only
+      {"100%", "100%"},  // too near the end
       {"%4", "%4"},
       {"%zz", "%zz"},
       {"%4g%41", "%4gA"},
@@ -25,8 +25,8 @@ TEST(PercentDecodeUtf8, Table) {
       // Not UTF-8 once decoded: the input as it was, never a partial decode.
       {"%C3%28", "%C3%28"},
       {"a%20b%FF", "a%20b%FF"},
-      {"%ED%A0%80", "%ED%A0%80"},  // a surrogate
-      {"%C0%AF", "%C0%AF"},        // an overlong '/'
+      {"%ED%A0%80", "%ED%A0%80"},        // a surrogate
+      {"%C0%AF", "%C0%AF"},              // an overlong '/'
       {"%F4%90%80%80", "%F4%90%80%80"},  // beyond U+10FFFF
       {"%F0%9F%98%80", "\xf0\x9f\x98\x80"},
   };

@@ -197,8 +197,7 @@ bool token_has_credentials(std::string_view text) {
 }
 
 std::string withheld_message(std::size_t characters) {
-  return "<" + std::to_string(characters) +
-         " characters, withheld: it may hold a user:password fragment>";
+  return "<" + std::to_string(characters) + " characters, withheld: it may hold a user:password fragment>";
 }
 
 std::string redact(std::string_view text) {

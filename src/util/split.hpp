@@ -13,8 +13,7 @@ template <class F>
 void split_at_any(std::string_view text, std::string_view separators, F&& f) {
   for (std::size_t start = 0;;) {
     const std::size_t end = text.find_first_of(separators, start);
-    const std::string_view piece =
-        text.substr(start, end == std::string_view::npos ? end : end - start);
+    const std::string_view piece = text.substr(start, end == std::string_view::npos ? end : end - start);
     if constexpr (std::is_same_v<decltype(f(piece)), bool>) {
       if (!f(piece)) return;
     } else {

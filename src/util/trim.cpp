@@ -32,14 +32,13 @@ std::size_t trailing_whitespace_size(std::string_view text) {
 
 bool is_unicode_whitespace(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
 }
 
 std::string_view trim_unicode_whitespace(std::string_view text) {
   text.remove_prefix(skip_whitespace_front(text));
-  for (std::size_t size = trailing_whitespace_size(text); size > 0;
-       size = trailing_whitespace_size(text)) {
+  for (std::size_t size = trailing_whitespace_size(text); size > 0; size = trailing_whitespace_size(text)) {
     text.remove_suffix(size);
   }
   return text;

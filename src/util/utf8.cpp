@@ -124,9 +124,7 @@ std::u16string utf8_to_utf16(std::string_view text) {
   return out;
 }
 
-DecodedChar decode_utf8_at(std::string_view text, std::size_t pos) {
-  return decode_utf8(text.substr(pos));
-}
+DecodedChar decode_utf8_at(std::string_view text, std::size_t pos) { return decode_utf8(text.substr(pos)); }
 
 std::size_t count_chars(std::string_view text) {
   std::size_t characters = 0;

@@ -35,8 +35,7 @@ bool in_table(std::span<const UnicodeRange> table, char32_t c) {
 
 void write_code_escape(std::string& out, char32_t c) {
   std::array<char, 8> hex{};
-  auto [end, ec] = std::to_chars(hex.data(), hex.data() + hex.size(),
-                                 static_cast<std::uint32_t>(c), 16);
+  auto [end, ec] = std::to_chars(hex.data(), hex.data() + hex.size(), static_cast<std::uint32_t>(c), 16);
   out += "\\u{";
   out.append(hex.data(), end);
   out += '}';
@@ -64,12 +63,24 @@ void write_quoted(std::string& out, std::string_view text) {
       continue;
     }
     switch (d.code_point) {
-      case U'\0': out += "\\0"; break;
-      case U'\t': out += "\\t"; break;
-      case U'\n': out += "\\n"; break;
-      case U'\r': out += "\\r"; break;
-      case U'"': out += "\\\""; break;
-      case U'\\': out += "\\\\"; break;
+      case U'\0':
+        out += "\\0";
+        break;
+      case U'\t':
+        out += "\\t";
+        break;
+      case U'\n':
+        out += "\\n";
+        break;
+      case U'\r':
+        out += "\\r";
+        break;
+      case U'"':
+        out += "\\\"";
+        break;
+      case U'\\':
+        out += "\\\\";
+        break;
       default:
         if (escaped_as_code(d.code_point)) {
           write_code_escape(out, d.code_point);

@@ -40,8 +40,8 @@ void debug_fmt(std::string& out, bool value);
 void debug_fmt(std::string& out, Duration d);
 void debug_fmt(std::string& out, WallTime t);
 template <class T>
-  requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char>)
-void debug_fmt(std::string& out, T value) {
+requires(std::is_integral_v<T> && !std::is_same_v<T, bool> &&
+         !std::is_same_v<T, char>) void debug_fmt(std::string& out, T value) {
   out += std::to_string(value);
 }
 template <class T>

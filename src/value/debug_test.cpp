@@ -12,7 +12,6 @@
 #include <string_view>
 #include <vector>
 
-
 namespace zelvane::value {
 namespace {
 
@@ -62,14 +61,12 @@ const std::vector<QuotedCase> kQuotedCases = {
     {"lead byte before a new lead", "\xe4\xe4\xb8\xad"sv, "\"\\u{fffd}\u4e2d\""sv},
     {"overlong two-byte form", "\xc0\xaf"sv, R"("\u{fffd}\u{fffd}")"sv},
     {"overlong three-byte form", "\xe0\x80\xaf"sv, R"("\u{fffd}\u{fffd}\u{fffd}")"sv},
-    {"overlong four-byte form", "\xf0\x80\x80\xaf"sv,
-     R"("\u{fffd}\u{fffd}\u{fffd}\u{fffd}")"sv},
+    {"overlong four-byte form", "\xf0\x80\x80\xaf"sv, R"("\u{fffd}\u{fffd}\u{fffd}\u{fffd}")"sv},
     {"encoded surrogate", "\xed\xa0\x80"sv, R"("\u{fffd}\u{fffd}\u{fffd}")"sv},
     {"above U+10FFFF", "\xf4\x90\x80\x80"sv, R"("\u{fffd}\u{fffd}\u{fffd}\u{fffd}")"sv},
     {"bytes that never lead", "\xf5\xc1"sv, R"("\u{fffd}\u{fffd}")"sv},
     {"encoded NUL stays invalid", "\xc0\x80"sv, R"("\u{fffd}\u{fffd}")"sv},
-    {"highest valid and last before surrogates", "\U0010fffd\ud7ff"sv,
-     R"("\u{10fffd}\u{d7ff}")"sv},
+    {"highest valid and last before surrogates", "\U0010fffd\ud7ff"sv, R"("\u{10fffd}\u{d7ff}")"sv},
 };
 
 TEST(DebugQuotedTest, EscapesByTheRules) {
@@ -122,8 +119,7 @@ TEST(DebugDurationTest, LargestUnitWithExactFraction) {
       {{max, 1'000'000'000}, "18446744073709551615s"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(debug_text(c.duration), c.expected)
-        << c.duration.secs << "s + " << c.duration.nanos << "ns";
+    EXPECT_EQ(debug_text(c.duration), c.expected) << c.duration.secs << "s + " << c.duration.nanos << "ns";
   }
 }
 
@@ -164,11 +160,21 @@ TEST(DebugFormsTest, BuildersAndPlainValues) {
        },
        R"((1, "b", true))"},
       {"empty list", [] { return debug_text(std::vector<int>{}); }, "[]"},
-      {"list", [] { return debug_text(std::vector<std::string>{"a", "b"}); }, R"(["a", "b"])"},
-      {"nested list", [] { return debug_text(std::vector<std::vector<int>>{{1}, {}}); },
+      {"list",
+       [] {
+         return debug_text(std::vector<std::string>{"a", "b"});
+       },
+       R"(["a", "b"])"},
+      {"nested list",
+       [] {
+         return debug_text(std::vector<std::vector<int>>{{1}, {}});
+       },
        "[[1], []]"},
       {"empty map", [] { return debug_text(std::map<std::string, int>{}); }, "{}"},
-      {"map", [] { return debug_text(std::map<std::string, int>{{"b", 2}, {"a", 1}}); },
+      {"map",
+       [] {
+         return debug_text(std::map<std::string, int>{{"b", 2}, {"a", 1}});
+       },
        R"({"a": 1, "b": 2})"},
       {"none", [] { return debug_text(std::optional<int>{}); }, "None"},
       {"some", [] { return debug_text(std::optional<std::string>{"x"}); }, R"(Some("x"))"},

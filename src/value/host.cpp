@@ -20,8 +20,19 @@ bool is_forbidden_domain_char(char c) {
   const auto u = static_cast<unsigned char>(c);
   if (u <= 0x20 || u == 0x7f) return true;
   switch (c) {
-    case '#': case '%': case '/': case ':': case '<': case '>': case '?': case '@':
-    case '[': case '\\': case ']': case '^': case '|':
+    case '#':
+    case '%':
+    case '/':
+    case ':':
+    case '<':
+    case '>':
+    case '?':
+    case '@':
+    case '[':
+    case '\\':
+    case ']':
+    case '^':
+    case '|':
       return true;
     default:
       return false;
@@ -115,19 +126,12 @@ std::string url_text(const Host& host) {
 }
 
 void debug_fmt(std::string& out, const Host& host) {
-  std::visit(
-      util::Overloaded{
-        [&](const std::string& h) {
-          write_variant(out, "Domain", h);
-        },
-        [&](const Ipv4Addr& h) {
-          write_variant(out, "Ipv4", h);
-        },
-        [&](const Ipv6Addr& h) {
-          write_variant(out, "Ipv6", h);
-        },
-      },
-      host.value);
+  std::visit(util::Overloaded{
+                 [&](const std::string& h) { write_variant(out, "Domain", h); },
+                 [&](const Ipv4Addr& h) { write_variant(out, "Ipv4", h); },
+                 [&](const Ipv6Addr& h) { write_variant(out, "Ipv6", h); },
+             },
+             host.value);
 }
 
 std::expected<Host, UrlError> parse_url_host(std::string_view input) {

@@ -17,9 +17,7 @@ Host v6(const std::array<std::uint16_t, 8>& s) { return Host{Ipv6Addr::from_segm
 std::string show(const std::expected<Host, UrlError>& r) {
   return r ? debug_text(*r) : std::string(name(r.error()));
 }
-std::string show(const std::expected<Host, std::string>& r) {
-  return r ? debug_text(*r) : r.error();
-}
+std::string show(const std::expected<Host, std::string>& r) { return r ? debug_text(*r) : r.error(); }
 
 struct UrlHostCase {
   std::string input;
@@ -73,8 +71,12 @@ TEST(UrlHostTest, RefusedNames) {
       {"a^b", fails(InvalidDomainCharacter)},
       {"a|b", fails(InvalidDomainCharacter)},
       {"a]b", fails(InvalidDomainCharacter)},
-      {"a\x7f" "b", fails(InvalidDomainCharacter)},
-      {"a\x01" "b", fails(InvalidDomainCharacter)},
+      {"a\x7f"
+       "b",
+       fails(InvalidDomainCharacter)},
+      {"a\x01"
+       "b",
+       fails(InvalidDomainCharacter)},
       {"::1", fails(InvalidDomainCharacter)},
       // After percent-decoding.
       {"a%20b", fails(InvalidDomainCharacter)},
@@ -84,15 +86,21 @@ TEST(UrlHostTest, RefusedNames) {
       {"%zz", fails(InvalidDomainCharacter)},
       {"a%", fails(InvalidDomainCharacter)},
       // After UTS #46 mapping: fullwidth '#' becomes '#'.
-      {"a\xef\xbc\x83" "b", fails(InvalidDomainCharacter)},
+      {"a\xef\xbc\x83"
+       "b",
+       fails(InvalidDomainCharacter)},
       // Mapped to nothing: the empty result is a ToASCII failure.
       {"\xc2\xad", fails(IdnaError)},
       {"%C2%AD", fails(IdnaError)},
       // Not UTF-8, directly or after decoding.
-      {"a\xff" "b", fails(IdnaError)},
+      {"a\xff"
+       "b",
+       fails(IdnaError)},
       {"a%FFb", fails(IdnaError)},
       // A zero-width joiner outside its permitted context.
-      {"a\xe2\x80\x8d" "b", fails(IdnaError)},
+      {"a\xe2\x80\x8d"
+       "b",
+       fails(IdnaError)},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(show(parse_url_host(c.input)), show(c.expected)) << debug_text(c.input);

@@ -114,13 +114,9 @@ std::string to_string(const IpAddr& addr) {
   return std::visit([](const auto& a) { return to_string(a); }, addr.value);
 }
 
-std::string to_string(const IpNet& net) {
-  return to_string(net.addr) + "/" + std::to_string(net.prefix);
-}
+std::string to_string(const IpNet& net) { return to_string(net.addr) + "/" + std::to_string(net.prefix); }
 
-std::string url_host_form(const Ipv6Addr& addr) {
-  return "[" + compressed_hex(addr.segments()) + "]";
-}
+std::string url_host_form(const Ipv6Addr& addr) { return "[" + compressed_hex(addr.segments()) + "]"; }
 
 std::optional<Ipv4Addr> parse_ipv4_standard(std::string_view text) {
   if (auto octets = util::parse_ipv4_octets(text)) return Ipv4Addr{*octets};

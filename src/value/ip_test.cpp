@@ -51,8 +51,7 @@ TEST(Ipv6TextTest, Rfc5952AndUrlHostForms) {
 }
 
 TEST(Ipv6TextTest, MappedAddressGivesItsIpv4) {
-  EXPECT_EQ(v6({0, 0, 0, 0, 0, 0xffff, 0x0a01, 0x0203}).to_ipv4_mapped(),
-            (Ipv4Addr{{10, 1, 2, 3}}));
+  EXPECT_EQ(v6({0, 0, 0, 0, 0, 0xffff, 0x0a01, 0x0203}).to_ipv4_mapped(), (Ipv4Addr{{10, 1, 2, 3}}));
   EXPECT_EQ(v6({0, 0, 0, 0, 0, 0, 0x0a01, 0x0203}).to_ipv4_mapped(), std::nullopt);
   EXPECT_EQ(v6({0, 0, 0, 0, 1, 0xffff, 0x0a01, 0x0203}).to_ipv4_mapped(), std::nullopt);
   EXPECT_EQ(v6({0, 0, 0, 0, 0, 0xfffe, 0x0a01, 0x0203}).to_ipv4_mapped(), std::nullopt);
@@ -171,8 +170,7 @@ TEST(IpStandardTest, EitherFamily) {
   EXPECT_EQ(parse_ip_standard("10.0.0.1"), (IpAddr{Ipv4Addr{{10, 0, 0, 1}}}));
   EXPECT_EQ(parse_ip_standard("::1"), (IpAddr{v6({0, 0, 0, 0, 0, 0, 0, 1})}));
   // A mapped address stays IPv6.
-  EXPECT_EQ(parse_ip_standard("::ffff:10.0.0.1"),
-            (IpAddr{v6({0, 0, 0, 0, 0, 0xffff, 0x0a00, 1})}));
+  EXPECT_EQ(parse_ip_standard("::ffff:10.0.0.1"), (IpAddr{v6({0, 0, 0, 0, 0, 0xffff, 0x0a00, 1})}));
   EXPECT_EQ(parse_ip_standard("10.1"), std::nullopt);
   EXPECT_EQ(parse_ip_standard("example.com"), std::nullopt);
 }

@@ -54,8 +54,23 @@ std::string preprocess(std::string_view text) {
 // NUL, tab, LF, CR, space and # / : < > ? @ [ \ ] ^ |: what an opaque host may not hold.
 bool is_forbidden_host_char(char c) {
   switch (c) {
-    case '\0': case '\t': case '\n': case '\r': case ' ': case '#': case '/': case ':':
-    case '<': case '>': case '?': case '@': case '[': case '\\': case ']': case '^': case '|':
+    case '\0':
+    case '\t':
+    case '\n':
+    case '\r':
+    case ' ':
+    case '#':
+    case '/':
+    case ':':
+    case '<':
+    case '>':
+    case '?':
+    case '@':
+    case '[':
+    case '\\':
+    case ']':
+    case '^':
+    case '|':
       return true;
     default:
       return false;
@@ -68,8 +83,7 @@ std::optional<UrlError> host_failure(std::string_view host, bool special) {
     return parsed ? std::nullopt : std::optional<UrlError>(parsed.error());
   }
   if (!host.empty() && host.front() == '[') {
-    if (host.size() < 2 || host.back() != ']' ||
-        !parse_ipv6_standard(host.substr(1, host.size() - 2))) {
+    if (host.size() < 2 || host.back() != ']' || !parse_ipv6_standard(host.substr(1, host.size() - 2))) {
       return UrlError::InvalidIpv6Address;
     }
     return std::nullopt;
@@ -147,16 +161,16 @@ std::optional<UrlError> find_url_failure(std::string_view text) {
   const std::string input = preprocess(text);
   if (input.empty() || !is_ascii_alpha(input[0])) return UrlError::RelativeUrlWithoutBase;
   std::size_t i = 1;
-  while (i < input.size() && (is_ascii_alpha(input[i]) || is_ascii_digit(input[i]) ||
-                              input[i] == '+' || input[i] == '-' || input[i] == '.')) {
+  while (i < input.size() && (is_ascii_alpha(input[i]) || is_ascii_digit(input[i]) || input[i] == '+' ||
+                              input[i] == '-' || input[i] == '.')) {
     ++i;
   }
   if (i == input.size() || input[i] != ':') return UrlError::RelativeUrlWithoutBase;
   const std::string scheme = util::ascii_lower(std::string_view(input).substr(0, i));
   std::string_view rest = std::string_view(input).substr(i + 1);
   if (scheme == "file") return file_failure(rest);
-  const bool special = scheme == "http" || scheme == "https" || scheme == "ws" ||
-                       scheme == "wss" || scheme == "ftp";
+  const bool special =
+      scheme == "http" || scheme == "https" || scheme == "ws" || scheme == "wss" || scheme == "ftp";
   if (special) {
     // Any run of slashes and backslashes, none included, leads to the authority.
     while (!rest.empty() && (rest.front() == '/' || rest.front() == '\\')) rest.remove_prefix(1);
@@ -198,9 +212,15 @@ Url Url::from_ada(const ada::url_aggregator& url) {
   if (url.has_hostname()) {
     parts.host = span(url.get_hostname());
     switch (url.host_type) {
-      case ada::url_host_type::IPV4: parts.host_kind = HostKind::Ipv4; break;
-      case ada::url_host_type::IPV6: parts.host_kind = HostKind::Ipv6; break;
-      default: parts.host_kind = HostKind::Domain; break;
+      case ada::url_host_type::IPV4:
+        parts.host_kind = HostKind::Ipv4;
+        break;
+      case ada::url_host_type::IPV6:
+        parts.host_kind = HostKind::Ipv6;
+        break;
+      default:
+        parts.host_kind = HostKind::Domain;
+        break;
     }
   }
   const std::uint32_t port = url.get_components().port;

@@ -84,14 +84,14 @@ Result<ProxyMode> read_current_user(Platform& platform, std::vector<SourceKind>&
   IeProxyConfig ie;
   CallResult call = platform.winhttp_get_ie_proxy_config_for_current_user(ie);
   if (call.ok) {
-    return ie_settings_to_mode(ie.auto_detect, wide_to_string(ie.auto_config_url),
-                               wide_to_string(ie.proxy), wide_to_string(ie.proxy_bypass));
+    return ie_settings_to_mode(ie.auto_detect, wide_to_string(ie.auto_config_url), wide_to_string(ie.proxy),
+                               wide_to_string(ie.proxy_bypass));
   }
   if (hresult_from_win32(call.last_error) != kHresultFileNotFound) {
     fallbacks.push_back(SourceKind::Registry);
   }
-  auto key = RegKey::open(platform, kHkeyCurrentUser, kUserPath, kKeyRead,
-                          "opening HKCU Internet Settings key");
+  auto key =
+      RegKey::open(platform, kHkeyCurrentUser, kUserPath, kKeyRead, "opening HKCU Internet Settings key");
   if (!key) return std::unexpected(std::move(key.error()));
   if (!*key) return ProxyMode{ProxyMode::Direct{}};
   auto mode = read_internet_settings(**key);
@@ -142,7 +142,6 @@ Result<ProxyConfig> read_windows_config(const ReadOptions& options) {
   return read_windows_config(default_platform(), options);
 }
 
-
 Result<std::optional<ProxyMode>> read_internet_settings(const RegKey& key) {
   auto values = read_values(key, true);
   if (!values) return std::unexpected(std::move(values.error()));
@@ -150,8 +149,8 @@ Result<std::optional<ProxyMode>> read_internet_settings(const RegKey& key) {
   if (!s.proxy_enable && !s.auto_detect && trimmed(s.auto_config_url).empty()) {
     return std::optional<ProxyMode>();
   }
-  auto mode = ie_settings_to_mode(s.auto_detect == 1u, s.auto_config_url, enabled_server(s),
-                                  s.proxy_override);
+  auto mode =
+      ie_settings_to_mode(s.auto_detect == 1u, s.auto_config_url, enabled_server(s), s.proxy_override);
   if (!mode) return std::unexpected(std::move(mode.error()));
   return std::optional<ProxyMode>(std::move(*mode));
 }
@@ -194,8 +193,7 @@ Result<WpadFallback> read_wpad_fallback(Platform& platform) {
   auto values = read_values(**key, false);
   (*key)->release();
   if (!values) return std::unexpected(std::move(values.error()));
-  return wpad_fallback_from_strings(values->auto_config_url, enabled_server(*values),
-                                    values->proxy_override);
+  return wpad_fallback_from_strings(values->auto_config_url, enabled_server(*values), values->proxy_override);
 }
 
 Result<WpadFallback> read_wpad_fallback() { return read_wpad_fallback(default_platform()); }

@@ -19,8 +19,8 @@ const ProxyMode* source(const ProxyConfig& c, SourceKind kind) {
 
 TEST(ReaderContract, ManualProxyOfTheCurrentUserIsInForce) {
   auto harness = make_contract_harness();
-  harness->set_ie_config({false, std::nullopt, u"http=proxy.example:3128;https=secure.example:443",
-                          u"*.corp.example;<local>"});
+  harness->set_ie_config(
+      {false, std::nullopt, u"http=proxy.example:3128;https=secure.example:443", u"*.corp.example;<local>"});
   harness->set_default_proxy({1, std::nullopt, std::nullopt});
   auto config = read_windows_config(harness->platform(), ReadOptions{});
   ASSERT_TRUE(config.has_value()) << config.error().message();
@@ -44,8 +44,7 @@ TEST(ReaderContract, PacUrlAndWinHttpDefault) {
   harness->set_default_proxy({3, u"winhttp.example:8080", u""});
   auto config = read_windows_config(harness->platform(), ReadOptions{});
   ASSERT_TRUE(config.has_value()) << config.error().message();
-  EXPECT_EQ(debug_text(config->effective),
-            "Pac { url: http://wpad.corp.example/proxy.pac, rejected: [] }");
+  EXPECT_EQ(debug_text(config->effective), "Pac { url: http://wpad.corp.example/proxy.pac, rejected: [] }");
   const ProxyMode* def = source(*config, SourceKind::WinHttpDefault);
   ASSERT_NE(def, nullptr);
   ASSERT_TRUE(def->is<ProxyMode::Manual>()) << debug_text(*def);

@@ -43,7 +43,9 @@ class ReaderTest : public sim::SimTest {
   using sim::SimTest::control;
   // The current user's road through the HKCU key: WinHTTP's call fails with "not found".
   void use_hkcu() { control().fail_ie_config(2); }
-  void user_dword(std::string_view n, std::uint32_t v) { control().set_dword(Root::CurrentUser, kUser, n, v); }
+  void user_dword(std::string_view n, std::uint32_t v) {
+    control().set_dword(Root::CurrentUser, kUser, n, v);
+  }
   void user_string(std::string_view n, std::u16string_view v, std::uint32_t type = kRegSz) {
     control().set_string(Root::CurrentUser, kUser, n, v, type);
   }
@@ -80,18 +82,22 @@ TEST_F(ReaderTest, CurrentUserAnswerThroughWinHttp) {
     std::string want;  // debug text of the Registry mode
   };
   const Case cases[] = {
-      {"auto-detect wins over a PAC URL", {true, u"http://wpad/wpad.dat", u"p:1", std::nullopt},
+      {"auto-detect wins over a PAC URL",
+       {true, u"http://wpad/wpad.dat", u"p:1", std::nullopt},
        "WpadAutoDetect"},
-      {"a PAC URL wins over the proxy", {false, u"  http://wpad/p.pac ", u"p:1", std::nullopt},
+      {"a PAC URL wins over the proxy",
+       {false, u"  http://wpad/p.pac ", u"p:1", std::nullopt},
        "Pac { url: http://wpad/p.pac, rejected: [] }"},
-      {"a blank URL gives way to the proxy", {false, u"  ", u"p:8080", u"<local>"},
+      {"a blank URL gives way to the proxy",
+       {false, u"  ", u"p:8080", u"<local>"},
        "Manual { per_scheme: {All: Use(ProxyEndpoint { scheme_hint: None, host: Domain(\"p\"), "
        "port: 8080, auth: None })}, bypass: BypassRules { patterns: [Local], "
        "exclude_simple_hostnames: false, reversed_exceptions: false, rejected: [], "
        "require_explicit_port: false, implicit: WinInet, ipv4_mapped_as_ipv4: false, "
        "strip_trailing_dot: false }, rejected: [] }"},
       {"nothing at all", {false, std::nullopt, std::nullopt, std::nullopt}, "Direct"},
-      {"strings end at their NUL", {false, std::u16string(u"\0http://x/", 10), std::nullopt, std::nullopt},
+      {"strings end at their NUL",
+       {false, std::u16string(u"\0http://x/", 10), std::nullopt, std::nullopt},
        "Direct"},
   };
   for (const auto& c : cases) {
@@ -111,8 +117,7 @@ TEST_F(ReaderTest, RefusedCurrentUserUrlFailsTheReading) {
   const auto* e = c.error().get_if<Error::InvalidProxyUrl>();
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->source, UrlError::InvalidIpv6Address);
-  EXPECT_EQ(c.error().message(),
-            "invalid proxy URL \"http://alice:***@[zz]/p.pac\": invalid IPv6 address");
+  EXPECT_EQ(c.error().message(), "invalid proxy URL \"http://alice:***@[zz]/p.pac\": invalid IPv6 address");
 }
 
 TEST_F(ReaderTest, CurrentUserFailureTakesTheHkcuRoad) {
@@ -143,13 +148,22 @@ TEST_F(ReaderTest, HkcuValues) {
       {"no key", [](ReaderTest&) {}, "Direct"},
       {"a key without settings", [](ReaderTest& t) { t.user_string("ProxyServer", u"p"); }, "Direct"},
       {"ProxyEnable 1 uses the server",
-       [](ReaderTest& t) { t.user_dword("ProxyEnable", 1); t.user_string("ProxyServer", u"p"); },
+       [](ReaderTest& t) {
+         t.user_dword("ProxyEnable", 1);
+         t.user_string("ProxyServer", u"p");
+       },
        manual_p},
       {"ProxyEnable 2 is not on",
-       [](ReaderTest& t) { t.user_dword("ProxyEnable", 2); t.user_string("ProxyServer", u"p"); },
+       [](ReaderTest& t) {
+         t.user_dword("ProxyEnable", 2);
+         t.user_string("ProxyServer", u"p");
+       },
        "Direct"},
       {"ProxyEnable as text counts as absent",
-       [](ReaderTest& t) { t.user_string("ProxyEnable", u"1"); t.user_string("ProxyServer", u"p"); },
+       [](ReaderTest& t) {
+         t.user_string("ProxyEnable", u"1");
+         t.user_string("ProxyServer", u"p");
+       },
        "Direct"},
       {"a short DWORD counts as absent",
        [](ReaderTest& t) {
@@ -205,8 +219,8 @@ TEST_F(ReaderTest, HkcuValuesAreReadInOrder) {
   for (const auto& call : calls(Op::RegQueryValue)) {
     if (names.empty() || names.back() != *call.value) names.push_back(*call.value);
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"ProxyEnable", "ProxyServer", "ProxyOverride",
-                                             "AutoConfigURL", "AutoDetect"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"ProxyEnable", "ProxyServer", "ProxyOverride", "AutoConfigURL",
+                                             "AutoDetect"}));
 }
 
 TEST_F(ReaderTest, HkcuFailuresFailTheReading) {
@@ -239,13 +253,16 @@ TEST_F(ReaderTest, GroupPolicy) {
   const Case cases[] = {
       {"no policy key", [](ReaderTest&) {}, std::nullopt, false},
       {"server and override alone are no settings",
-       [](ReaderTest& t) { t.policy_string("ProxyServer", u"p"); t.policy_string("ProxyOverride", u"x"); },
+       [](ReaderTest& t) {
+         t.policy_string("ProxyServer", u"p");
+         t.policy_string("ProxyOverride", u"x");
+       },
        std::nullopt, false},
       {"ProxyEnable 0 alone", [](ReaderTest& t) { t.policy_dword("ProxyEnable", 0); }, "Direct", false},
       {"a PAC URL", [](ReaderTest& t) { t.policy_string("AutoConfigURL", u"http://corp/p.pac"); },
        "Pac { url: http://corp/p.pac, rejected: [] }", false},
-      {"a refused URL is listed",
-       [](ReaderTest& t) { t.policy_string("AutoConfigURL", u"http://[::1/"); }, std::nullopt, true},
+      {"a refused URL is listed", [](ReaderTest& t) { t.policy_string("AutoConfigURL", u"http://[::1/"); },
+       std::nullopt, true},
       {"opening fails",
        [](ReaderTest& t) {
          t.policy_dword("ProxyEnable", 0);
@@ -323,7 +340,8 @@ TEST_F(ReaderTest, WinHttpDefault) {
     } else {
       EXPECT_EQ(kinds(config), std::vector{SourceKind::Registry}) << c.what;
     }
-    EXPECT_EQ(config.fallbacks, c.listed ? std::vector{SourceKind::WinHttpDefault} : std::vector<SourceKind>{})
+    EXPECT_EQ(config.fallbacks,
+              c.listed ? std::vector{SourceKind::WinHttpDefault} : std::vector<SourceKind>{})
         << c.what;
   }
 }

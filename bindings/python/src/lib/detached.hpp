@@ -16,14 +16,10 @@ auto run_detached(F&& f) -> decltype(f()) {
   using R = decltype(f());
   std::optional<R> result;
   std::exception_ptr failure;
-  Py_BEGIN_ALLOW_THREADS
-  try {
-    result.emplace(f());
-  } catch (const std::exception&) {
+  Py_BEGIN_ALLOW_THREADS try { result.emplace(f()); } catch (const std::exception&) {
     failure = std::current_exception();
   }
-  Py_END_ALLOW_THREADS
-  if (failure) std::rethrow_exception(failure);
+  Py_END_ALLOW_THREADS if (failure) std::rethrow_exception(failure);
   return std::move(*result);
 }
 

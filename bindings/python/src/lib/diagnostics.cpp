@@ -53,8 +53,8 @@ PyObject* diagnostics_richcompare(PyObject* a, PyObject* b, int op) {
   }
   const auto* x = self_of(a);
   const auto* y = self_of(b);
-  bool equal = x->os_readable == y->os_readable && x->sources == y->sources &&
-               x->fallbacks == y->fallbacks && x->rejected == y->rejected;
+  bool equal = x->os_readable == y->os_readable && x->sources == y->sources && x->fallbacks == y->fallbacks &&
+               x->rejected == y->rejected;
   return PyBool_FromLong(op == Py_EQ ? equal : !equal);
 }
 
@@ -90,8 +90,8 @@ PyType_Slot diagnostics_slots[] = {
     {Py_tp_hash, reinterpret_cast<void*>(diagnostics_hash)},
     {Py_tp_richcompare, reinterpret_cast<void*>(diagnostics_richcompare)},
     {Py_tp_getset, diagnostics_getset},
-    {Py_tp_doc, const_cast<char*>(
-                    "Where a snapshot's answer came from, without the proxy addresses or credentials.")},
+    {Py_tp_doc,
+     const_cast<char*>("Where a snapshot's answer came from, without the proxy addresses or credentials.")},
     {0, nullptr},
 };
 

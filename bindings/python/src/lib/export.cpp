@@ -17,8 +17,7 @@ PlainValue endpoint_to_value(const ProxyEndpoint& e) {
   d.emplace_back("host", str(url_text(e.host)));
   d.emplace_back("port", PlainValue{std::int64_t{e.port}});
   d.emplace_back("username", e.auth ? str(e.auth->username) : none());
-  d.emplace_back("password", e.auth && e.auth->password.is_present() ? str(e.auth->password.text)
-                                                                      : none());
+  d.emplace_back("password", e.auth && e.auth->password.is_present() ? str(e.auth->password.text) : none());
   d.emplace_back("password_state", e.auth ? str(name(e.auth->password.kind)) : none());
   return {std::move(d)};
 }
@@ -62,20 +61,18 @@ PlainValue fallbacks_to_values(const std::vector<SourceKind>& fallbacks) {
 }
 
 std::optional<std::pair<std::string, PlainValue>> proxy_entry_to_value(const PerScheme& per_scheme,
-                                                                      SchemeSlot slot) {
+                                                                       SchemeSlot slot) {
   auto it = per_scheme.find(slot);
   if (it == per_scheme.end()) return std::nullopt;
   PlainValue entry = std::visit(
       util::Overloaded{
-        [](const SchemeEntry::Use& e) -> PlainValue {
-          return endpoint_to_value(e.endpoint);
-        },
-        [](const SchemeEntry::Disabled&) -> PlainValue {
-          return {PlainDict{{"kind", str("disabled")}}};
-        },
-        [](const SchemeEntry::Unusable& e) -> PlainValue {
-          return {PlainDict{{"kind", str("unusable")}, {"rejected", str(rejected_text(e.rejected))}}};
-        },
+          [](const SchemeEntry::Use& e) -> PlainValue { return endpoint_to_value(e.endpoint); },
+          [](const SchemeEntry::Disabled&) -> PlainValue {
+            return {PlainDict{{"kind", str("disabled")}}};
+          },
+          [](const SchemeEntry::Unusable& e) -> PlainValue {
+            return {PlainDict{{"kind", str("unusable")}, {"rejected", str(rejected_text(e.rejected))}}};
+          },
       },
       it->second.value);
   return std::pair{std::string(slot_text(slot)), std::move(entry)};

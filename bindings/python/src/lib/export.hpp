@@ -26,7 +26,7 @@ PlainValue snapshot_to_value(const ProxyConfig& config, bool os_readable);
 PlainValue mode_to_value(const ProxyMode& mode);
 PlainValue proxies_to_value(const PerScheme& per_scheme);
 std::optional<std::pair<std::string, PlainValue>> proxy_entry_to_value(const PerScheme& per_scheme,
-                                                                      SchemeSlot slot);
+                                                                       SchemeSlot slot);
 PlainValue sources_to_value(const std::vector<SourceEntry>& sources);
 PlainValue fallbacks_to_values(const std::vector<SourceKind>& fallbacks);
 PlainValue patterns_to_values(const BypassRules& rules);

@@ -21,22 +21,38 @@ std::atomic<PyObject*> g_error_type{nullptr};
 std::string_view error_code(ErrorCode code) {
   // No default: a code without its text is a compile error (-Wswitch).
   switch (code) {
-    case ErrorCode::InvalidProxyServer: return "ERR_INVALID_PROXY_SERVER";
-    case ErrorCode::InvalidBypassPattern: return "ERR_INVALID_BYPASS_PATTERN";
-    case ErrorCode::InvalidProxyUrl: return "ERR_INVALID_PROXY_URL";
-    case ErrorCode::UnsupportedProxyScheme: return "ERR_UNSUPPORTED_PROXY_SCHEME";
-    case ErrorCode::CgiHttpProxy: return "ERR_CGI_HTTP_PROXY";
-    case ErrorCode::Io: return "ERR_IO";
-    case ErrorCode::Sandboxed: return "ERR_SANDBOXED";
-    case ErrorCode::Unsupported: return "ERR_UNSUPPORTED";
-    case ErrorCode::PacNotSupported: return "ERR_PAC_NOT_SUPPORTED";
-    case ErrorCode::ProxyEntryUnusable: return "ERR_PROXY_ENTRY_UNUSABLE";
-    case ErrorCode::PacFetchRequired: return "ERR_PAC_FETCH_REQUIRED";
-    case ErrorCode::PacEvaluation: return "ERR_PAC_EVALUATION";
-    case ErrorCode::PacTimeout: return "ERR_PAC_TIMEOUT";
-    case ErrorCode::PacSaturated: return "ERR_PAC_SATURATED";
-    case ErrorCode::PacInvalidResult: return "ERR_PAC_INVALID_RESULT";
-    case ErrorCode::PacEngineUnavailable: return "ERR_PAC_ENGINE_UNAVAILABLE";
+    case ErrorCode::InvalidProxyServer:
+      return "ERR_INVALID_PROXY_SERVER";
+    case ErrorCode::InvalidBypassPattern:
+      return "ERR_INVALID_BYPASS_PATTERN";
+    case ErrorCode::InvalidProxyUrl:
+      return "ERR_INVALID_PROXY_URL";
+    case ErrorCode::UnsupportedProxyScheme:
+      return "ERR_UNSUPPORTED_PROXY_SCHEME";
+    case ErrorCode::CgiHttpProxy:
+      return "ERR_CGI_HTTP_PROXY";
+    case ErrorCode::Io:
+      return "ERR_IO";
+    case ErrorCode::Sandboxed:
+      return "ERR_SANDBOXED";
+    case ErrorCode::Unsupported:
+      return "ERR_UNSUPPORTED";
+    case ErrorCode::PacNotSupported:
+      return "ERR_PAC_NOT_SUPPORTED";
+    case ErrorCode::ProxyEntryUnusable:
+      return "ERR_PROXY_ENTRY_UNUSABLE";
+    case ErrorCode::PacFetchRequired:
+      return "ERR_PAC_FETCH_REQUIRED";
+    case ErrorCode::PacEvaluation:
+      return "ERR_PAC_EVALUATION";
+    case ErrorCode::PacTimeout:
+      return "ERR_PAC_TIMEOUT";
+    case ErrorCode::PacSaturated:
+      return "ERR_PAC_SATURATED";
+    case ErrorCode::PacInvalidResult:
+      return "ERR_PAC_INVALID_RESULT";
+    case ErrorCode::PacEngineUnavailable:
+      return "ERR_PAC_ENGINE_UNAVAILABLE";
   }
   std::unreachable();
 }
@@ -51,8 +67,7 @@ PyObject* zelvane_error_type() {
   PyMutex_Lock(&g_error_type_mutex);
   PyObject* type = g_error_type.load(std::memory_order_relaxed);
   if (type == nullptr) {
-    type = PyErr_NewExceptionWithDoc("zelvane.ZelvaneError", kZelvaneErrorDoc, PyExc_Exception,
-                                     nullptr);
+    type = PyErr_NewExceptionWithDoc("zelvane.ZelvaneError", kZelvaneErrorDoc, PyExc_Exception, nullptr);
     if (type == nullptr) {
       PyErr_SetString(PyExc_RuntimeError, "Failed to initialize new exception type.");
     } else {

@@ -24,8 +24,7 @@ PyTypeObject* once_type(TypeCell& cell, PyType_Spec& spec);
 // The instance layout of a class holding a T.
 template <class T>
 struct Instance {
-  PyObject_HEAD
-  T value;
+  PyObject_HEAD T value;
 };
 
 // A class holding a T: its spec names basic_size and dealloc (and, for a GC class without

@@ -20,8 +20,8 @@ class SipHash13 {
 
  private:
   void compress(std::uint64_t m);
-  std::uint64_t v0_ = 0x736f6d6570736575ull, v1_ = 0x646f72616e646f6dull,
-                v2_ = 0x6c7967656e657261ull, v3_ = 0x7465646279746573ull;
+  std::uint64_t v0_ = 0x736f6d6570736575ull, v1_ = 0x646f72616e646f6dull, v2_ = 0x6c7967656e657261ull,
+                v3_ = 0x7465646279746573ull;
   std::uint64_t tail_ = 0;
   std::size_t tail_len_ = 0;
   std::uint64_t total_ = 0;

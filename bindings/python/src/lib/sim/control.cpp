@@ -220,8 +220,8 @@ PyObject* fail_next(PyObject*, PyObject* args, PyObject* kwargs) {
   const char* key = "";
   PyObject* value = Py_None;
   unsigned int nth = 1;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "sk|$sOI:fail_next", const_cast<char**>(keywords),
-                                   &op_text, &status, &key, &value, &nth)) {
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "sk|$sOI:fail_next", const_cast<char**>(keywords), &op_text,
+                                   &status, &key, &value, &nth)) {
     return nullptr;
   }
   auto op = sim::op_from_name(op_text);
@@ -252,13 +252,12 @@ PyObject* log(PyObject*, PyObject*) {
     PyRef list(PyList_New(0));
     if (!list) return nullptr;
     for (const auto& c : calls) {
-      PyRef item(Py_BuildValue("(s#s#NkN)", sim::op_name(c.op).data(),
-                               static_cast<Py_ssize_t>(sim::op_name(c.op).size()), c.key.data(),
-                               static_cast<Py_ssize_t>(c.key.size()),
-                               c.value ? PyUnicode_FromStringAndSize(c.value->data(),
-                                                                     static_cast<Py_ssize_t>(c.value->size()))
-                                       : Py_NewRef(Py_None),
-                               static_cast<unsigned long>(c.status), PyBool_FromLong(c.injected)));
+      PyRef item(Py_BuildValue(
+          "(s#s#NkN)", sim::op_name(c.op).data(), static_cast<Py_ssize_t>(sim::op_name(c.op).size()),
+          c.key.data(), static_cast<Py_ssize_t>(c.key.size()),
+          c.value ? PyUnicode_FromStringAndSize(c.value->data(), static_cast<Py_ssize_t>(c.value->size()))
+                  : Py_NewRef(Py_None),
+          static_cast<unsigned long>(c.status), PyBool_FromLong(c.injected)));
       if (!item || PyList_Append(list.get(), item.get()) < 0) return nullptr;
     }
     return list.release();
@@ -296,7 +295,8 @@ constexpr PyCFunction fn(F f) {
 
 PyMethodDef methods[] = {
     {"reset", reset, METH_NOARGS, "An empty registry and WinHTTP's first answers."},
-    {"inline_snapshot", inline_snapshot, METH_O, "inline_snapshot(script): a Snapshot of an inline PAC script."},
+    {"inline_snapshot", inline_snapshot, METH_O,
+     "inline_snapshot(script): a Snapshot of an inline PAC script."},
     {"create_key", create_key, METH_VARARGS, "create_key(root, path)"},
     {"set_dword", set_dword, METH_VARARGS, "set_dword(root, path, name, value)"},
     {"set_string", fn(set_string), METH_VARARGS | METH_KEYWORDS,
@@ -328,13 +328,18 @@ PyModuleDef_Slot slots[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "_zelvane_sim", "The simulated Windows of the sim build; tests only.", 0,
-    methods, slots, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "_zelvane_sim",
+    "The simulated Windows of the sim build; tests only.",
+    0,
+    methods,
+    slots,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 }  // namespace
 }  // namespace zelvane::python::sim_control
 
-PyMODINIT_FUNC PyInit__zelvane_sim() {
-  return PyModuleDef_Init(&zelvane::python::sim_control::module_def);
-}
+PyMODINIT_FUNC PyInit__zelvane_sim() { return PyModuleDef_Init(&zelvane::python::sim_control::module_def); }
