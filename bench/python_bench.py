@@ -1,7 +1,7 @@
 """The module's speed targets, each row against its yardstick on the same input.
 
 Figures are the best of several rounds (least disturbed by other work on the machine); each
-row prints both costs, their ratio and the target. Run through scripts/bench-py."""
+row prints both costs, their ratio and the target. Run through scripts/bench, which prints this table after the C++ one."""
 import argparse
 import json
 import marshal
