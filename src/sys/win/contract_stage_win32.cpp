@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sys/win/contract_harness.hpp"
+#include "sys/win/win32_test_util.hpp"
 #include "sys/win/win32util.hpp"
 
 namespace zelvane::sys::win {
@@ -26,11 +27,6 @@ constexpr wchar_t kWinHttpSettingsValue[] = L"WinHttpSettings";
 constexpr DWORD kIeSettingsMagic = 0x46;
 constexpr DWORD kWinHttpSettingsMagic = 0x18;
 constexpr DWORD kFlagDirect = 1, kFlagProxy = 2, kFlagAutoConfigUrl = 4, kFlagAutoDetect = 8;
-
-std::wstring wide(std::string_view text) {
-  const std::u16string units = utf8_to_utf16(text);
-  return std::wstring(units.begin(), units.end());
-}
 
 void put_dword(std::vector<std::uint8_t>& out, DWORD v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
@@ -80,23 +76,6 @@ void delete_raw(HKEY root, const wchar_t* path, const wchar_t* name) {
   if (RegOpenKeyExW(root, path, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
   RegDeleteValueW(key, name);
   RegCloseKey(key);
-}
-
-// Runs a command line to its end; its exit code, or none when it could not start.
-std::optional<DWORD> run_process(std::wstring command_line) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                      nullptr, &startup, &process)) {
-    return std::nullopt;
-  }
-  WaitForSingleObject(process.hProcess, 60'000);
-  DWORD code = STILL_ACTIVE;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
 }
 
 std::vector<std::uint8_t> ie_settings_blob(const IeProxyConfig& c) {

@@ -9,33 +9,12 @@
 #include <vector>
 
 #include "sys/win/contract_harness.hpp"
+#include "sys/win/win32_test_util.hpp"
 #include "sys/win/win32util.hpp"
 
 namespace zelvane::sys::win {
 
 namespace {
-
-std::wstring wide(std::string_view text) {
-  const std::u16string units = utf8_to_utf16(text);
-  return std::wstring(units.begin(), units.end());
-}
-
-// Runs a command line to its end; its exit code, or none when it could not start.
-std::optional<DWORD> run_process(std::wstring command_line) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                      nullptr, &startup, &process)) {
-    return std::nullopt;
-  }
-  WaitForSingleObject(process.hProcess, 60'000);
-  DWORD code = STILL_ACTIVE;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
-}
 
 class Win32Only : public ::testing::Test {
  protected:
