@@ -12,16 +12,17 @@ std::vector<std::string> step_texts(const std::vector<RouteStep>& steps) {
   std::vector<std::string> out;
   for (const auto& s : steps) {
     if (s.endpoint() == nullptr) {
-      out.push_back("DIRECT");
+      out.emplace_back("DIRECT");
       continue;
     }
     const ProxyEndpoint& e = *s.endpoint();
+    const std::string_view hint = e.scheme_hint ? name(*e.scheme_hint) : "no hint";
     std::string kind = s.value.index() == 1   ? "HTTP"
                        : s.value.index() == 2 ? "HTTPS"
                        : s.value.index() == 3 ? "SOCKS4"
                                               : "SOCKS5";
-    out.push_back(kind + " " + url_text(e.host) + ":" + std::to_string(e.port) + " " +
-                  std::string(name(*e.scheme_hint)) + (e.auth ? " auth" : ""));
+    out.push_back(kind + " " + url_text(e.host) + ":" + std::to_string(e.port) + " " + std::string(hint) +
+                  (e.auth ? " auth" : ""));
   }
   return out;
 }
@@ -69,7 +70,7 @@ TEST(PacResultTest, StopsAtSixtyFourSteps) {
 }
 
 TEST(PacResultTest, NothingUsableIsAnError) {
-  for (std::string answer :
+  for (const std::string& answer :
        {std::string(""), std::string("FOO bar; PROXY"), std::string("PROXY http://user:pw@a/\nx")}) {
     auto got = parse_pac_result(answer);
     ASSERT_FALSE(got.has_value()) << answer;
@@ -103,9 +104,10 @@ TEST(PacResultTest, NoPasswordSurvivesInMessagesOrSteps) {
     for (const auto& address : addresses) {
       std::string item = address;
       item.replace(item.find("{p}"), 3, password);
-      for (const std::string& answer :
-           {"PROXY " + item, "SOCKS " + item + "; DIRECT", "DIRECT; HTTPS " + item + " extra",
-            "PROXY " + item + "\n" + "PROXY " + item, "BOGUS " + item}) {
+      std::string twice = "PROXY ";
+      twice.append(item).append("\nPROXY ").append(item);
+      for (const std::string& answer : {"PROXY " + item, "SOCKS " + item + "; DIRECT",
+                                        "DIRECT; HTTPS " + item + " extra", twice, "BOGUS " + item}) {
         auto got = parse_pac_result(answer);
         std::string shown = got ? debug_text(*got) : got.error().message() + debug_text(got.error());
         EXPECT_EQ(shown.find(token), std::string::npos) << answer << " -> " << shown;
