@@ -20,14 +20,13 @@ inline constexpr std::string_view kTokenCore = "q9PLANT";  // in both forms of t
 struct Plant {
   std::string address;  // [scheme://]user:<token><rest>@<after>
   std::string in_text;  // "<before> <address>", or the address when nothing is before
-  bool password_has_space = false;
 };
 
 // Whether the address grammar takes the planted text as (part of) the password: after an
 // optional "scheme://", the authority ends at the first '/', '?' or '#', the credentials at
 // its last '@', and the password starts after the first ':' of the credentials. This is the
 // reading of the proxy address parser, so whatever it would take as a password is covered.
-inline bool token_in_password(std::string_view address, std::string* password = nullptr) {
+inline bool token_in_password(std::string_view address) {
   std::string_view rest = address;
   if (const auto sep = rest.find("://"); sep != std::string_view::npos) rest.remove_prefix(sep + 3);
   rest = rest.substr(0, rest.find_first_of("/?#"));
@@ -36,9 +35,7 @@ inline bool token_in_password(std::string_view address, std::string* password = 
   const auto userinfo = rest.substr(0, at);
   const auto colon = userinfo.find(':');
   if (colon == std::string_view::npos) return false;
-  const auto pw = userinfo.substr(colon + 1);
-  if (password) *password = std::string(pw);
-  return pw.find(kTokenCore) != std::string_view::npos;
+  return userinfo.substr(colon + 1).find(kTokenCore) != std::string_view::npos;
 }
 
 // The plants of one input: with and without a scheme, raw and encoded token; none when the
@@ -57,24 +54,15 @@ inline std::vector<Plant> plants(std::string_view input) {
           std::string(scheme) + std::string(user) + ":" + std::string(token) + std::string(rest) + "@";
       // Asked with a host the parser certainly accepts: a refused address must hide its
       // password too.
-      std::string password;
-      if (!token_in_password(credentials + "proxy.example:8080", &password)) continue;
+      if (!token_in_password(credentials + "proxy.example:8080")) continue;
       Plant p;
       p.address = credentials + std::string(after);
       p.in_text = before.empty() ? p.address : std::string(before) + " " + p.address;
-      p.password_has_space = password.find_first_of(" \t\n\r") != std::string::npos;
       out.push_back(std::move(p));
     }
   }
   return out;
 }
-
-// Redaction works token by token and does not yet hide a password holding white space
-// (mended on the hardening branch); until then those plants are left out. The input kept in
-// fuzz/regressions/<target>/space-in-password shows the fault.
-inline constexpr bool kSpaceInPasswordHidden = false;
-
-inline bool checked(const Plant& p) { return kSpaceInPasswordHidden || !p.password_has_space; }
 
 inline void check_hidden(std::string_view what, std::string_view input, std::string_view output) {
   if (output.find(kTokenCore) == std::string_view::npos) return;

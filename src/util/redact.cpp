@@ -85,12 +85,13 @@ namespace {
 
 struct Span {
   std::size_t begin, end;
+  bool operator==(const Span&) const = default;
 };
 
-// redact_credentials, recording each replaced password as a span of the input when `masked`
-// is given.
-std::string redact_credentials_into(std::string_view text, std::vector<Span>* masked) {
-  if (text.find('@') == npos) return std::string(text);
+// The passwords that token-wise redaction replaces, as spans of the input in order.
+std::vector<Span> token_passwords(std::string_view text) {
+  std::vector<Span> masked;
+  if (text.find('@') == npos) return masked;
 
   // One pass records every mark; each '@' is then resolved by bisection, so many '@' cost
   // a logarithm each rather than a rescan of the text.
@@ -109,8 +110,6 @@ std::string redact_credentials_into(std::string_view text, std::vector<Span>* ma
     }
   }
 
-  std::string out;
-  out.reserve(text.size());
   std::size_t copy = 0;
   for (std::size_t n = 0; n < ats.size(); ++n) {
     const std::size_t at = ats[n];
@@ -135,15 +134,100 @@ std::string redact_credentials_into(std::string_view text, std::vector<Span>* ma
     std::size_t enc = first_at_or_after(encoded, start);
     if (enc != npos && enc + 3 > at) enc = npos;
     if (colon == npos && enc == npos) continue;
-    const std::size_t password = colon < enc ? colon + 1 : enc + 3;
-
-    out.append(text.substr(copy, password - copy));
-    out += "***";
-    if (masked != nullptr) masked->push_back({password, at});
+    masked.push_back({colon < enc ? colon + 1 : enc + 3, at});
     copy = at;
+  }
+  return masked;
+}
+
+// The text with each span (in order, disjoint) replaced by "***".
+std::string with_spans_masked(std::string_view text, const std::vector<Span>& spans) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t copy = 0;
+  for (const Span& s : spans) {
+    out.append(text.substr(copy, s.begin - copy));
+    out += "***";
+    copy = s.end;
   }
   out.append(text.substr(copy));
   return out;
+}
+
+// The text between two token-wise redactions, from the '@' that ended the first to the
+// separator that began the second, when it reads as that '@''s host (a port at most, and a
+// ';' or ',' after it) followed by words without separator or '@': "@proxy:80; PROXY u:".
+// Anything else there may be the middle of one password that holds white space.
+bool is_host_then_user(std::string_view gap) {
+  if (gap.empty() || gap.front() != '@') return false;
+  gap.remove_prefix(1);
+  if (gap.ends_with(':')) {
+    gap.remove_suffix(1);
+  } else if (gap.size() >= 3 && is_encoded_colon_at(gap, gap.size() - 3)) {
+    gap.remove_suffix(3);
+  } else {
+    return false;
+  }
+  const std::size_t space = std::find_if(gap.begin(), gap.end(), is_token_separator) - gap.begin();
+  if (space == gap.size()) return false;
+  std::string_view host = gap.substr(0, space);
+  while (!host.empty() && (host.back() == ';' || host.back() == ',')) host.remove_suffix(1);
+  const std::string_view words = gap.substr(space);
+  if (host.find('@') != npos || token_has_credentials(host)) return false;
+  return words.find('@') == npos && !has_password_separator(words).found;
+}
+
+// Whether the spans cover [begin, end) but for gaps that is_host_then_user accepts.
+bool covered_but_for_hosts(std::string_view text, Span want, const std::vector<Span>& spans) {
+  std::size_t pos = want.begin;
+  bool after_mask = false;
+  for (auto it = std::lower_bound(spans.begin(), spans.end(), want.begin,
+                                  [](const Span&s, std::size_t p) { return s.end <= p; });
+       it != spans.end() && it->begin < want.end; ++it) {
+    if (it->begin > pos && !(after_mask && is_host_then_user(text.substr(pos, it->begin - pos)))) {
+      return false;
+    }
+    pos = std::max(pos, it->end);
+    after_mask = true;
+  }
+  return pos >= want.end;
+}
+
+// The token-wise spans widened to what the address parser would take as a password when the
+// address began anywhere in the text. Read from any point, an address's authority ends at the
+// next '/', '?' or '#' and its credentials at the last '@' before that, and the password
+// starts after the first separator: so within each stretch between those marks, everything
+// from the first separator to the last '@' may be a password, white space and '@' included.
+// Credentials that token-wise redaction replaced one by one stay as they are when only a host
+// and the next user name stand between them.
+std::vector<Span> address_wide_passwords(std::string_view text, std::vector<Span> spans) {
+  std::vector<Span> wide;
+  for (std::size_t begin = 0; begin < text.size();) {
+    const std::size_t end = std::min(text.find_first_of("/?#", begin), text.size());
+    const std::string_view part = text.substr(begin, end - begin);
+    const std::size_t at = part.rfind('@');
+    const SeparatorFound sep = has_password_separator(part);
+    if (at != npos && sep.found && sep.after < at) {
+      const Span want{begin + sep.after, begin + at};
+      if (!covered_but_for_hosts(text, want, spans)) wide.push_back(want);
+    }
+    begin = end + 1;
+  }
+  if (wide.empty()) return spans;
+
+  std::vector<Span> all;
+  all.reserve(spans.size() + wide.size());
+  std::merge(spans.begin(), spans.end(), wide.begin(), wide.end(), std::back_inserter(all),
+             [](const Span& a, const Span& b) { return a.begin < b.begin; });
+  std::vector<Span> merged;
+  for (const Span& s : all) {
+    if (!merged.empty() && s.begin <= merged.back().end) {
+      merged.back().end = std::max(merged.back().end, s.end);
+    } else {
+      merged.push_back(s);
+    }
+  }
+  return merged;
 }
 
 // The password of the text read as one address: after the first "://", from the first
@@ -178,7 +262,10 @@ bool covered(Span want, const std::vector<Span>& spans) {
 
 }  // namespace
 
-std::string redact_credentials(std::string_view text) { return redact_credentials_into(text, nullptr); }
+std::string redact_credentials(std::string_view text) {
+  if (text.find('@') == npos) return std::string(text);
+  return with_spans_masked(text, address_wide_passwords(text, token_passwords(text)));
+}
 
 bool token_has_credentials(std::string_view text) {
   std::string_view t = strip_scheme(text);
@@ -201,10 +288,13 @@ std::string withheld_message(std::size_t characters) {
 }
 
 std::string redact(std::string_view text) {
-  std::vector<Span> masked;
-  std::string r = redact_credentials_into(text, &masked);
+  const std::vector<Span> masked = token_passwords(text);
+  std::string r = with_spans_masked(text, masked);
   const auto withheld = [&] { return withheld_message(count_chars(r)); };
   if (token_has_credentials(r)) return withheld();
+  // What token-wise redaction left that an address read from elsewhere in the text would take
+  // as a password.
+  if (address_wide_passwords(text, masked) != masked) return withheld();
   // Redaction works token by token; a password that holds white space (or an '@' beside it)
   // runs past its token, and what the address parser would take as the password may then be
   // partly in clear.

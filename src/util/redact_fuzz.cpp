@@ -29,7 +29,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)util::has_password_separator(text);
   (void)util::mask_control_chars(text);
   for (const auto& plant : fuzz::plants(text)) {
-    if (!fuzz::checked(plant)) continue;
     check_redaction(plant.address);
     check_redaction(plant.in_text);
   }

@@ -27,7 +27,11 @@ def encoded(text):
 # Passwords that every parser takes whole; then those that only a parser reading the whole
 # value as one address takes (a list split at white space makes two entries of them).
 PLAIN_PASSWORDS = [TOKEN, "x@" + TOKEN, TOKEN + "@y", TOKEN + "/z", "%41" + TOKEN, TOKEN + ":1"]
-SPACED_PASSWORDS = ["12 " + TOKEN, TOKEN + " ", "a\t" + TOKEN, "0 " + TOKEN, "1 " + TOKEN + " 2"]
+SPACED_PASSWORDS = ["12 " + TOKEN, TOKEN + " ", "a\t" + TOKEN, "0 " + TOKEN, "1 " + TOKEN + " 2",
+                    "a@b " + TOKEN, TOKEN + " c@d", "x:1@y " + TOKEN, TOKEN + "\t@z"]
+# Those a list split at white space still reads as a password: the token stands before the
+# first white space.
+LEADING_PASSWORDS = [TOKEN + " ", TOKEN + " 2", TOKEN + " c@d", TOKEN + "\t@z", TOKEN + " x:y"]
 
 # Value positions: accepted addresses and each way of being refused.
 ADDRESSES = [
@@ -136,7 +140,7 @@ def test_windows_sources(windows, road):
             if text is not None:
                 windows.set_string(root, path, name, text)
 
-    for user, password in credentials(PLAIN_PASSWORDS):
+    for user, password in credentials(PLAIN_PASSWORDS + LEADING_PASSWORDS):
         for template in ADDRESSES:
             address = fill(template, user, password)
             for proxy in [address, "http=" + address, "https=p:1;ftp=" + address,
@@ -151,6 +155,33 @@ def test_windows_sources(windows, road):
         for template in PAC_URLS:
             configure(url=fill(template, user, password))
             assert_no_token(shown_texts(env={}), (road, "pac url", template, password))
+
+
+# PAC answers: the route's error and every text of the snapshot; answers are split at ';' and
+# white space, so the address is the last word of its step.
+PAC_ANSWERS = ["PROXY {u}:{p}@proxy.example:99999", "DIRECT; PROXY {u}:{p}@[zz]",
+               "PROXY a:1@b:80; SOCKS5 {u}:{p}@proxy.example:1 x", "PROXY {u}:{p}@"]
+
+
+def route_texts(snap, script):
+    try:
+        route = snap.route("http://b.test/", pac="quickjs", script=script)
+    except zelvane.ZelvaneError as err:
+        return [str(err), repr(err)] + [str(a) for a in err.args]
+    return [repr(route), str(route)] + [str(s) for s in route.steps]
+
+
+@sim_only
+def test_pac_answers_and_script_messages(windows):
+    windows.set_ie_config(auto_config_url="http://wpad.example/proxy.pac")
+    snap = zelvane.read(env={})
+    for user, password in credentials(PLAIN_PASSWORDS + SPACED_PASSWORDS):
+        for template in PAC_ANSWERS:
+            answer = fill(template, user, password)
+            quoted = answer.replace("\\", "\\\\").replace("'", "\\'").replace("\t", "\\t")
+            for script in [f"function FindProxyForURL(u, h) {{ return '{quoted}'; }}",
+                           f"function FindProxyForURL(u, h) {{ throw new Error('{quoted}'); }}"]:
+                assert_no_token(route_texts(snap, script), (answer, script))
 
 
 def test_accepted_credentials_are_exported():
