@@ -18,6 +18,22 @@ def windows():
     assert _zelvane_sim.live_handles() == 0
     _zelvane_sim.reset()
 
+def watch_threads():
+    """The names of this process's live watch threads ("zelvane-python" and "zelvane-registry",
+    which Linux cuts to 15 bytes); threading.enumerate() does not see native threads. The PAC
+    pool's threads, which outlive the evaluations that started them, are left out."""
+    names = []
+    for task in os.listdir("/proc/self/task"):
+        try:
+            with open(f"/proc/self/task/{task}/comm", encoding="utf-8") as f:
+                name = f.read().strip()
+        except OSError:  # the thread ended meanwhile
+            continue
+        if name in ("zelvane-python", "zelvane-registry"[:15]):
+            names.append(name)
+    return sorted(names)
+
+
 # Stress programs run in their own interpreter, bounded in time: a crash or a hang there
 # fails the test instead of taking pytest down with it.
 stress = pytest.mark.stress

@@ -7,7 +7,7 @@ import weakref
 import pytest
 
 import zelvane
-from conftest import none_only
+from conftest import none_only, watch_threads
 
 
 def never(err, snapshot):
@@ -90,6 +90,7 @@ def test_watcher_cannot_be_made_from_python():
 def test_without_a_system_current_is_the_environment_layer():
     env = {"http_proxy": "192.0.2.1:3128"}
     w = zelvane.watch(never, env=env)
+    assert watch_threads() == []  # nothing to watch: no thread is started
     snap = w.current()
     assert snap.diagnostics().os_readable is False
     assert snap.diagnostics().sources == ["Env"]

@@ -64,6 +64,8 @@ std::expected<value::Duration, const char*> seconds_to_duration(double seconds) 
 
 constexpr std::string_view kThreadName = "zelvane-python";
 
+std::atomic<std::uint64_t> settle_delay_ns{200'000'000};
+
 // What the watch thread hands to on_change: a configuration as read, or an error.
 using Delivery = std::variant<ProxyConfig, BindingError>;
 
@@ -193,7 +195,7 @@ struct Started {
 std::expected<Started, BindingError> spawn_watch(std::optional<value::Duration> poll_interval,
                                                  const DeliveryClosure& closure) {
   watch::WatchOptions options;
-  options.settle_delay = value::Duration::from_millis(200);
+  options.settle_delay = value::Duration::from_nanos(settle_delay_ns.load(std::memory_order_relaxed));
   options.poll_interval = poll_interval;
   options.group_policy = true;
   auto stream = sys::open_system_watch(options);
@@ -472,6 +474,10 @@ void WatchHandle::set_thread(sys::ThreadHandle thread) {
 }
 
 PyTypeObject* watcher_type() { return watcher_class.type(); }
+
+void set_watch_settle_delay(std::uint64_t nanoseconds) {
+  settle_delay_ns.store(nanoseconds, std::memory_order_relaxed);
+}
 
 PyMethodDef watch_def = {
     "watch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(watch_entry)),

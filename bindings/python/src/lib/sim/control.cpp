@@ -9,6 +9,7 @@
 #include "py_errors.hpp"
 #include "snapshot.hpp"
 #include "sys/win/sim/sim.hpp"
+#include "watcher.hpp"
 
 namespace zelvane::python::sim_control {
 namespace {
@@ -288,6 +289,21 @@ PyObject* inline_snapshot(PyObject*, PyObject* arg) {
   });
 }
 
+// ---- watches
+
+// The settle delay of the watches opened from now on, in seconds: 0 re-reads at once after a
+// change, so that the time of the rest of the road can be measured.
+PyObject* watch_settle_delay(PyObject*, PyObject* arg) {
+  const double seconds = PyFloat_AsDouble(arg);
+  if (seconds == -1.0 && PyErr_Occurred()) return nullptr;
+  if (!(seconds >= 0.0 && seconds <= 86400.0)) {
+    PyErr_SetString(PyExc_ValueError, "the settle delay must be from 0 to 86400 seconds");
+    return nullptr;
+  }
+  python::set_watch_settle_delay(static_cast<std::uint64_t>(seconds * 1e9));
+  Py_RETURN_NONE;
+}
+
 template <class F>
 constexpr PyCFunction fn(F f) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
@@ -297,6 +313,8 @@ PyMethodDef methods[] = {
     {"reset", reset, METH_NOARGS, "An empty registry and WinHTTP's first answers."},
     {"inline_snapshot", inline_snapshot, METH_O,
      "inline_snapshot(script): a Snapshot of an inline PAC script."},
+    {"set_watch_settle_delay", watch_settle_delay, METH_O,
+     "set_watch_settle_delay(seconds): for the watches opened from now on (0.2 at the start)."},
     {"create_key", create_key, METH_VARARGS, "create_key(root, path)"},
     {"set_dword", set_dword, METH_VARARGS, "set_dword(root, path, name, value)"},
     {"set_string", fn(set_string), METH_VARARGS | METH_KEYWORDS,
