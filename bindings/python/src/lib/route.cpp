@@ -1,8 +1,10 @@
 #include "route.hpp"
 
+#include <atomic>
 #include <utility>
 
 #include "detached.hpp"
+#include "pac/native.hpp"
 #include "pac/route_entry.hpp"
 #include "pac_policy.hpp"
 #include "parse/endpoint.hpp"
@@ -13,10 +15,6 @@
 #include "siphash.hpp"
 #include "value/debug.hpp"
 #include "value/url.hpp"
-#if __has_include("pac/native.hpp")
-#include "pac/native.hpp"
-#define ZELVANE_HAS_NATIVE_ROAD 1
-#endif
 
 namespace zelvane::python {
 namespace {
@@ -46,19 +44,23 @@ RouteResult unevaluated(const ProxyMode& mode) {
   return RouteResult{RouteKind::Wpad, {}, {}, EngineUsed::None};
 }
 
-Result<std::vector<RouteStep>> native_road(const ProxyConfig& config, const Url& url, bool wpad) {
-#ifdef ZELVANE_HAS_NATIVE_ROAD
-  return pac::route_native(config, url, wpad);
-#else
-  // A build without the operating system's resolver: what it would fetch or discover is left
-  // for the caller, as the engine answers when it cannot evaluate.
-  (void)url;
-  (void)wpad;
-  if (const auto* pac = config.effective.get_if<ProxyMode::Pac>()) {
-    return std::unexpected(Error(Error::PacFetchRequired{pac->url}));
-  }
-  return std::unexpected(Error(Error::PacNotSupported{"wpad"}));
+#ifdef ZELVANE_PLATFORM_sim
+// Cleared by the simulation's control module, so that its tests can walk the road of a build
+// without the operating system's resolver.
+std::atomic<bool> g_native_engine_present{true};
 #endif
+
+Result<std::vector<RouteStep>> native_road(const ProxyConfig& config, const Url& url, bool wpad) {
+#ifdef ZELVANE_PLATFORM_sim
+  if (!g_native_engine_present.load(std::memory_order_relaxed)) {
+    // What a build without the resolver answers for a PAC URL or discovery with a host.
+    if (const auto* pac = config.effective.get_if<ProxyMode::Pac>()) {
+      return std::unexpected(Error(Error::PacFetchRequired{pac->url}));
+    }
+    return std::unexpected(Error(Error::PacNotSupported{"wpad"}));
+  }
+#endif
+  return pac::route_native(config, url, wpad);
 }
 
 std::expected<RouteResult, BindingError> steps_or_error(Result<std::vector<RouteStep>> steps,
@@ -385,6 +387,12 @@ std::uint64_t route_hash(const RouteValue& route) {
 }
 
 PyTypeObject* route_type() { return route_class.type(); }
+
+#ifdef ZELVANE_PLATFORM_sim
+void set_native_engine_present(bool present) {
+  g_native_engine_present.store(present, std::memory_order_relaxed);
+}
+#endif
 
 PyObject* route_method(const ProxyConfig& config, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> std::expected<PyObject*, BindingError> {

@@ -61,6 +61,10 @@ std::string redact_url(const std::string& text);
 std::uint64_t route_hash(const RouteValue& route);
 
 PyTypeObject* route_type();
+#ifdef ZELVANE_PLATFORM_sim
+// false: the native road answers as a build without WinHTTP (tests of the sim build only).
+void set_native_engine_present(bool present);
+#endif
 // Snapshot.route on the snapshot's configuration.
 PyObject* route_method(const ProxyConfig& config, PyObject* args, PyObject* kwargs);
 
