@@ -326,7 +326,7 @@ std::expected<RouteResult, BindingError> resolve_route(const ProxyConfig& config
 
 std::expected<std::string, BindingError> step_url(const RouteStep& step) {
   if (std::holds_alternative<RouteStep::Direct>(step.value)) return std::string("direct");
-  if (auto url = parse::proxy_url(step)) return url->href();
+  if (auto url = parse::proxy_url_text(step)) return std::move(*url);
   std::string text;
   debug_fmt(text, step);
   return std::unexpected(BindingError{text + " has no URL form", kErrZelvane});
