@@ -21,7 +21,7 @@ namespace {
 
 using pac::hostfn::PacPolicy;
 using value::Url;
-using RouteClass = HeapType<RouteValue>;
+using RouteClass = StaticType<RouteValue>;
 
 BindingError bad_value(std::string message) { return {std::move(message), kErrInvalidArgValue}; }
 
