@@ -1,5 +1,6 @@
 #include "route.hpp"
 
+#include <array>
 #include <atomic>
 #include <utility>
 
@@ -394,18 +395,54 @@ void set_native_engine_present(bool present) {
 }
 #endif
 
-PyObject* route_method(const ProxyConfig& config, PyObject* args, PyObject* kwargs) {
-  return guarded([&]() -> std::expected<PyObject*, BindingError> {
-    static const char* keywords[] = {"url", "pac", "script", "wpad", "policy", nullptr};
-    PyObject* url = nullptr;
-    PyObject* pac = Py_None;
-    PyObject* script = Py_None;
-    PyObject* wpad = Py_False;
-    PyObject* policy = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OOOO:route", const_cast<char**>(keywords), &url, &pac,
-                                     &script, &wpad, &policy)) {
-      return nullptr;
+namespace {
+
+// The five parameters of route(), url the only one that may come by position; false with the
+// interpreter's own TypeError for a call it would refuse.
+bool bind_route_args(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                     std::array<PyObject*, 5>& out) {
+  static constexpr std::array<const char*, 5> kNames = {"url", "pac", "script", "wpad", "policy"};
+  out = {nullptr, Py_None, Py_None, Py_False, Py_None};
+  std::array<bool, 5> given{};
+  if (nargs > 1) {
+    PyErr_Format(PyExc_TypeError, "route() takes at most 1 positional argument (%zd given)", nargs);
+    return false;
+  }
+  if (nargs == 1) {
+    out[0] = args[0];
+    given[0] = true;
+  }
+  const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+  for (Py_ssize_t k = 0; k < nkw; ++k) {
+    PyObject* name = PyTuple_GET_ITEM(kwnames, k);
+    std::size_t i = 0;
+    while (i < kNames.size() && PyUnicode_CompareWithASCIIString(name, kNames[i]) != 0) ++i;
+    if (i == kNames.size()) {
+      PyErr_Format(PyExc_TypeError, "route() got an unexpected keyword argument '%U'", name);
+      return false;
     }
+    if (given[i]) {
+      PyErr_Format(PyExc_TypeError, "argument for route() given by name ('%s') and position (1)", kNames[i]);
+      return false;
+    }
+    given[i] = true;
+    out[i] = args[nargs + k];
+  }
+  if (!given[0]) {
+    PyErr_SetString(PyExc_TypeError, "route() missing required argument 'url' (pos 1)");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+PyObject* route_method(const ProxyConfig& config, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames) {
+  return guarded([&]() -> std::expected<PyObject*, BindingError> {
+    std::array<PyObject*, 5> bound;
+    if (!bind_route_args(args, nargs, kwnames, bound)) return nullptr;
+    auto [url, pac, script, wpad, policy] = bound;
     RawRouteArgs raw;
     if (!take_route_args(url, pac, script, wpad, policy, raw)) return nullptr;
     auto engine = parse_pac_engine(raw.pac);

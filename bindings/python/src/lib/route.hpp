@@ -65,7 +65,8 @@ PyTypeObject* route_type();
 // false: the native road answers as a build without WinHTTP (tests of the sim build only).
 void set_native_engine_present(bool present);
 #endif
-// Snapshot.route on the snapshot's configuration.
-PyObject* route_method(const ProxyConfig& config, PyObject* args, PyObject* kwargs);
+// Snapshot.route on the snapshot's configuration (METH_FASTCALL | METH_KEYWORDS: no tuple of
+// arguments is made for a call).
+PyObject* route_method(const ProxyConfig& config, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 }  // namespace zelvane::python
