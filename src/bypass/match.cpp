@@ -153,7 +153,11 @@ bool exact_matches(const BypassRule::Exact& rule, const Destination& d, bool map
   if (const std::string* rule_name = rule.host.as_domain()) return name_equals(*rule_name, d.name);
   const IpAddr rule_addr = *address_of(rule.host);
   if (!d.addr) {
-    return to_string(rule_addr) == d.name;
+    // An address's text starts with a digit, or for IPv6 with a hexadecimal one or ':'; most
+    // names are told apart without writing the address out.
+    const char first = d.name.empty() ? '\0' : d.name.front();
+    const bool could_be = (first >= '0' && first <= '9') || (first >= 'a' && first <= 'f') || first == ':';
+    return could_be && to_string(rule_addr) == d.name;
   }
   return unmapped(rule_addr, map) == *d.addr;
 }
