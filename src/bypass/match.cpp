@@ -30,7 +30,11 @@ std::string_view key_of(const Host& host, std::string& storage) {
     if (!upper && !non_ascii) return *name;
     std::optional<std::string> ascii;
     if (non_ascii) ascii = wildcard_to_ascii(*name);
-    storage = ascii ? std::move(*ascii) : *name;
+    if (ascii) {
+      storage = std::move(*ascii);
+    } else {
+      storage = *name;
+    }
     lower_in_place(storage);
     return storage;
   }
@@ -151,9 +155,14 @@ bool name_equals(const std::string& rule_name, std::string_view name) {
 bool exact_matches(const BypassRule::Exact& rule, const Destination& d, bool map) {
   if (!port_passes(rule.port, d.port)) return false;
   if (const std::string* rule_name = rule.host.as_domain()) return name_equals(*rule_name, d.name);
+  // NOLINTNEXTLINE(bugprone-unchecked-optional-access): a host that is no domain is an address
   const IpAddr rule_addr = *address_of(rule.host);
   if (!d.addr) {
-    return to_string(rule_addr) == d.name;
+    // An address's text starts with a digit, or for IPv6 with a hexadecimal one or ':'; most
+    // names are told apart without writing the address out.
+    const char first = d.name.empty() ? '\0' : d.name.front();
+    const bool could_be = (first >= '0' && first <= '9') || (first >= 'a' && first <= 'f') || first == ':';
+    return could_be && to_string(rule_addr) == d.name;
   }
   return unmapped(rule_addr, map) == *d.addr;
 }

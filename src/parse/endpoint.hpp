@@ -27,5 +27,8 @@ std::optional<std::uint16_t> default_port(std::optional<std::uint16_t> explicit_
 // The proxy URL of a step, credentials included; none for Direct or an endpoint that makes no
 // URL.
 std::optional<Url> proxy_url(const RouteStep& step);
+// The serialisation of proxy_url(step), made without parsing it again where the parser could
+// change nothing.
+std::optional<std::string> proxy_url_text(const RouteStep& step);
 
 }  // namespace zelvane::parse

@@ -4,6 +4,7 @@
 // (fuzz/plant.hpp) shows neither in the parser's message nor in the endpoint's debug text.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "fuzz/check.hpp"
@@ -58,6 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!util::is_valid_utf8(text)) return 0;
   const RouteStep step{RouteStep::Http{*endpoint}};
   const auto url = parse::proxy_url(step);
+  const auto text_form = parse::proxy_url_text(step);
+  ZELVANE_FUZZ_CHECK(text_form == (url ? std::optional<std::string>(url->href()) : std::nullopt),
+                     fuzz::shown(text) + " gives the step URL text " +
+                         (text_form ? fuzz::shown(*text_form) : std::string("(none)")) + ", not " +
+                         (url ? fuzz::shown(url->href()) : std::string("(none)")));
   if (!url) return 0;
   const auto again = parse::parse_endpoint(url->href(), 3128);
   ZELVANE_FUZZ_CHECK(again.has_value(), fuzz::shown(text) + " made the proxy URL " +

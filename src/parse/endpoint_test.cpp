@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "value/debug.hpp"
 
 namespace zelvane::parse {
@@ -54,13 +58,15 @@ TEST(ParseEndpointTest, Accepted) {
 
 TEST(ParseEndpointTest, CredentialsAreDecodedAndSplitAtTheLastAt) {
   auto e = parse_endpoint("http://us%65r:p@ss%3Aw@proxy:8080", 80).value();
-  ASSERT_TRUE(e.auth);
-  EXPECT_EQ(e.auth->username, "user");
-  EXPECT_EQ(e.auth->password, PasswordState::present("p@ss:w"));
+  ASSERT_TRUE(e.auth.has_value());
+  const ProxyAuth auth = e.auth.value_or(ProxyAuth{});
+  EXPECT_EQ(auth.username, "user");
+  EXPECT_EQ(auth.password, PasswordState::present("p@ss:w"));
   EXPECT_EQ(e.host, Host::domain("proxy"));
   // Undecodable escapes are kept as written, all or nothing.
   auto raw = parse_endpoint("a%ff%41:b@proxy", 80).value();
-  EXPECT_EQ(raw.auth->username, "a%ff%41");
+  ASSERT_TRUE(raw.auth.has_value());
+  EXPECT_EQ(raw.auth.value_or(ProxyAuth{}).username, "a%ff%41");
 }
 
 struct Bad {
@@ -162,14 +168,75 @@ TEST(ProxyUrlTest, CredentialsRoundTrip) {
   ProxyEndpoint e = ep("proxy:3128");
   e.auth = ProxyAuth{"us%er:x", PasswordState::present("p@ss word/%")};
   auto url = proxy_url(RouteStep{RouteStep::Http{e}});
-  ASSERT_TRUE(url);
-  auto back = parse_endpoint(url->href(), 80).value();
+  ASSERT_TRUE(url.has_value());
+  auto back = parse_endpoint(url ? url->href() : std::string(), 80).value();
   EXPECT_EQ(back.auth, e.auth);
 }
 
 TEST(ProxyUrlTest, HostThatDoesNotParseAgainMakesNoUrl) {
   ProxyEndpoint e{std::nullopt, Host::domain("bad host"), 80, std::nullopt};
   EXPECT_FALSE(proxy_url(RouteStep{RouteStep::Http{e}}));
+  EXPECT_FALSE(proxy_url_text(RouteStep{RouteStep::Http{e}}));
+}
+
+// The text is built without the URL parser where it can: it must be what the parser makes, for
+// every kind of step, host, port and credential, and refuse what the parser refuses.
+TEST(ProxyUrlTest, TextIsWhatTheParserMakes) {
+  const std::vector<Host> hosts = {
+      Host::domain("proxy"),
+      Host::domain("proxy.corp.example"),
+      Host::domain("proxy.example."),
+      Host::domain("a_b-c.d9"),
+      Host::domain("xn--bcher-kva.example"),
+      Host::domain("xn--"),
+      Host::domain("Proxy"),
+      Host::domain("proxy.123"),
+      Host::domain("proxy.0x1f"),
+      Host::domain("1.2.3.4"),
+      Host::domain("a..b"),
+      Host::domain("."),
+      Host::domain(""),
+      Host::domain("bad host"),
+      Host::domain("caf\xc3\xa9"),
+      Host::domain("a%"
+                   "41"),
+      ep("10.1").host,
+      ep("[::ffff:127.0.0.1]").host,
+      ep("[1:0:0:0:0:0:0:1]").host,
+  };
+  std::string every_byte;
+  for (int c = 1; c < 256; ++c) every_byte += static_cast<char>(c);
+  const std::vector<std::optional<ProxyAuth>> auths = {
+      std::nullopt,
+      ProxyAuth{"", PasswordState::absent()},
+      ProxyAuth{"", PasswordState::present("")},
+      ProxyAuth{"", PasswordState::present("pw")},
+      ProxyAuth{"bob", PasswordState::absent()},
+      ProxyAuth{"bob", PasswordState::present("")},
+      ProxyAuth{"us%er:x", PasswordState::present("p@ss word/%41")},
+      ProxyAuth{every_byte, PasswordState::present(every_byte)},
+      ProxyAuth{"b\xc3\xb6"
+                "b",
+                PasswordState{PasswordState::Kind::NotRead, {}}},
+  };
+  for (const Host& host : hosts) {
+    for (const auto& auth : auths) {
+      for (const std::uint16_t port : {0, 80, 443, 1080, 65535}) {
+        const ProxyEndpoint e{std::nullopt, host, port, auth};
+        ProxyEndpoint e4a = e;
+        e4a.scheme_hint = ProxyScheme::Socks4a;
+        ProxyEndpoint e5h = e;
+        e5h.scheme_hint = ProxyScheme::Socks5h;
+        for (const RouteStep& step : {RouteStep{RouteStep::Http{e}}, RouteStep{RouteStep::Https{e}},
+                                      RouteStep{RouteStep::Socks4{e}}, RouteStep{RouteStep::Socks4{e4a}},
+                                      RouteStep{RouteStep::Socks5{e}}, RouteStep{RouteStep::Socks5{e5h}}}) {
+          const auto url = proxy_url(step);
+          EXPECT_EQ(proxy_url_text(step), url ? std::optional<std::string>(url->href()) : std::nullopt)
+              << debug_text(step);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

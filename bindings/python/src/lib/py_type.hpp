@@ -1,6 +1,7 @@
-// Heap types whose instances hold one C++ value. Each class is created once, on first use, and
+// Classes whose instances hold one C++ value. Each class is created once, on first use, and
 // never destroyed, so objects that outlive a module (or the interpreter's exit) keep a valid
-// type. Snapshot and Diagnostics use it; Route, PacPolicy and Watcher are meant to.
+// type. Most are heap types; a class whose instances many threads make at a high rate is a
+// static type instead (StaticType).
 #pragma once
 
 #include "py.hpp"
@@ -27,6 +28,17 @@ struct Instance {
   PyObject_HEAD T value;
 };
 
+// A new instance of the class (null: the error of its creation is set) holding the value, or
+// null with the Python error set (the value is then destroyed here, unused).
+template <class T>
+PyObject* create_instance(PyTypeObject* type, T value) {
+  if (type == nullptr) return nullptr;
+  PyObject* self = type->tp_alloc(type, 0);
+  if (self == nullptr) return nullptr;
+  new (&reinterpret_cast<Instance<T>*>(self)->value) T(std::move(value));
+  return self;
+}
+
 // A class holding a T: its spec names basic_size and dealloc (and, for a GC class without
 // references of its own, traverse); create() makes an instance, of() reaches the value.
 template <class T>
@@ -40,14 +52,7 @@ class HeapType {
 
   // A new instance holding the value, or null with the Python error set (the value is then
   // destroyed here, unused).
-  PyObject* create(T value) {
-    PyTypeObject* t = type();
-    if (t == nullptr) return nullptr;
-    PyObject* self = t->tp_alloc(t, 0);
-    if (self == nullptr) return nullptr;
-    new (&reinterpret_cast<Instance<T>*>(self)->value) T(std::move(value));
-    return self;
-  }
+  PyObject* create(T value) { return create_instance(type(), std::move(value)); }
 
   static T& of(PyObject* self) { return reinterpret_cast<Instance<T>*>(self)->value; }
 
@@ -70,6 +75,52 @@ class HeapType {
  private:
   PyType_Spec& spec_;
   TypeCell cell_;
+};
+
+// Where a static class lives: the type object itself, immortal from the start, made ready
+// from a PyType_Spec on first use.
+struct StaticTypeCell {
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#endif
+  PyTypeObject object = {PyVarObject_HEAD_INIT(nullptr, 0)};
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+  std::atomic<PyTypeObject*> type{nullptr};
+  PyMutex mutex{};
+};
+
+// The cell's class, made ready from the spec's name, size, flags and slots on first use; null
+// with the Python error set. Takes the slots a class without a constructor uses (dealloc,
+// repr, str, hash, richcompare, getset, methods, doc); any other slot is a SystemError.
+PyTypeObject* once_static_type(StaticTypeCell& cell, PyType_Spec& spec);
+
+// A class holding a T, as HeapType, but a static type: on the free-threaded 3.13 every
+// instance of a heap type adds to and takes from its class's one reference count, a memory
+// word all threads then fight over; an instance of a static class leaves its class alone.
+// Its instances hold no Python references (the class is not a GC class).
+template <class T>
+class StaticType {
+ public:
+  static constexpr int basic_size = static_cast<int>(sizeof(Instance<T>));
+
+  explicit constexpr StaticType(PyType_Spec& spec) : spec_(spec) {}
+
+  PyTypeObject* type() { return once_static_type(cell_, spec_); }
+  PyObject* create(T value) { return create_instance(type(), std::move(value)); }
+  static T& of(PyObject* self) { return reinterpret_cast<Instance<T>*>(self)->value; }
+
+  // tp_dealloc: the value destroyed and the memory freed; the class is not counted.
+  static void dealloc(PyObject* self) {
+    of(self).~T();
+    Py_TYPE(self)->tp_free(self);
+  }
+
+ private:
+  PyType_Spec& spec_;
+  StaticTypeCell cell_;
 };
 
 }  // namespace zelvane::python

@@ -1,8 +1,11 @@
 #include "route.hpp"
 
+#include <array>
+#include <atomic>
 #include <utility>
 
 #include "detached.hpp"
+#include "pac/native.hpp"
 #include "pac/route_entry.hpp"
 #include "pac_policy.hpp"
 #include "parse/endpoint.hpp"
@@ -13,17 +16,13 @@
 #include "siphash.hpp"
 #include "value/debug.hpp"
 #include "value/url.hpp"
-#if __has_include("pac/native.hpp")
-#include "pac/native.hpp"
-#define ZELVANE_HAS_NATIVE_ROAD 1
-#endif
 
 namespace zelvane::python {
 namespace {
 
 using pac::hostfn::PacPolicy;
 using value::Url;
-using RouteClass = HeapType<RouteValue>;
+using RouteClass = StaticType<RouteValue>;
 
 BindingError bad_value(std::string message) { return {std::move(message), kErrInvalidArgValue}; }
 
@@ -46,19 +45,23 @@ RouteResult unevaluated(const ProxyMode& mode) {
   return RouteResult{RouteKind::Wpad, {}, {}, EngineUsed::None};
 }
 
-Result<std::vector<RouteStep>> native_road(const ProxyConfig& config, const Url& url, bool wpad) {
-#ifdef ZELVANE_HAS_NATIVE_ROAD
-  return pac::route_native(config, url, wpad);
-#else
-  // A build without the operating system's resolver: what it would fetch or discover is left
-  // for the caller, as the engine answers when it cannot evaluate.
-  (void)url;
-  (void)wpad;
-  if (const auto* pac = config.effective.get_if<ProxyMode::Pac>()) {
-    return std::unexpected(Error(Error::PacFetchRequired{pac->url}));
-  }
-  return std::unexpected(Error(Error::PacNotSupported{"wpad"}));
+#ifdef ZELVANE_PLATFORM_sim
+// Cleared by the simulation's control module, so that its tests can walk the road of a build
+// without the operating system's resolver.
+std::atomic<bool> g_native_engine_present{true};
 #endif
+
+Result<std::vector<RouteStep>> native_road(const ProxyConfig& config, const Url& url, bool wpad) {
+#ifdef ZELVANE_PLATFORM_sim
+  if (!g_native_engine_present.load(std::memory_order_relaxed)) {
+    // What a build without the resolver answers for a PAC URL or discovery with a host.
+    if (const auto* pac = config.effective.get_if<ProxyMode::Pac>()) {
+      return std::unexpected(Error(Error::PacFetchRequired{pac->url}));
+    }
+    return std::unexpected(Error(Error::PacNotSupported{"wpad"}));
+  }
+#endif
+  return pac::route_native(config, url, wpad);
 }
 
 std::expected<RouteResult, BindingError> steps_or_error(Result<std::vector<RouteStep>> steps,
@@ -324,7 +327,7 @@ std::expected<RouteResult, BindingError> resolve_route(const ProxyConfig& config
 
 std::expected<std::string, BindingError> step_url(const RouteStep& step) {
   if (std::holds_alternative<RouteStep::Direct>(step.value)) return std::string("direct");
-  if (auto url = parse::proxy_url(step)) return url->href();
+  if (auto url = parse::proxy_url_text(step)) return std::move(*url);
   std::string text;
   debug_fmt(text, step);
   return std::unexpected(BindingError{text + " has no URL form", kErrZelvane});
@@ -386,18 +389,60 @@ std::uint64_t route_hash(const RouteValue& route) {
 
 PyTypeObject* route_type() { return route_class.type(); }
 
-PyObject* route_method(const ProxyConfig& config, PyObject* args, PyObject* kwargs) {
-  return guarded([&]() -> std::expected<PyObject*, BindingError> {
-    static const char* keywords[] = {"url", "pac", "script", "wpad", "policy", nullptr};
-    PyObject* url = nullptr;
-    PyObject* pac = Py_None;
-    PyObject* script = Py_None;
-    PyObject* wpad = Py_False;
-    PyObject* policy = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OOOO:route", const_cast<char**>(keywords), &url, &pac,
-                                     &script, &wpad, &policy)) {
-      return nullptr;
+#ifdef ZELVANE_PLATFORM_sim
+void set_native_engine_present(bool present) {
+  g_native_engine_present.store(present, std::memory_order_relaxed);
+}
+#endif
+
+namespace {
+
+// The five parameters of route(), url the only one that may come by position; false with the
+// interpreter's own TypeError for a call it would refuse.
+bool bind_route_args(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                     std::array<PyObject*, 5>& out) {
+  static constexpr std::array<const char*, 5> kNames = {"url", "pac", "script", "wpad", "policy"};
+  out = {nullptr, Py_None, Py_None, Py_False, Py_None};
+  std::array<bool, 5> given{};
+  if (nargs > 1) {
+    PyErr_Format(PyExc_TypeError, "route() takes at most 1 positional argument (%zd given)", nargs);
+    return false;
+  }
+  if (nargs == 1) {
+    out[0] = args[0];
+    given[0] = true;
+  }
+  const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+  for (Py_ssize_t k = 0; k < nkw; ++k) {
+    PyObject* name = PyTuple_GET_ITEM(kwnames, k);
+    std::size_t i = 0;
+    while (i < kNames.size() && PyUnicode_CompareWithASCIIString(name, kNames[i]) != 0) ++i;
+    if (i == kNames.size()) {
+      PyErr_Format(PyExc_TypeError, "route() got an unexpected keyword argument '%U'", name);
+      return false;
     }
+    if (given[i]) {
+      PyErr_Format(PyExc_TypeError, "argument for route() given by name ('%s') and position (1)", kNames[i]);
+      return false;
+    }
+    given[i] = true;
+    out[i] = args[nargs + k];
+  }
+  if (!given[0]) {
+    PyErr_SetString(PyExc_TypeError, "route() missing required argument 'url' (pos 1)");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+PyObject* route_method(const ProxyConfig& config, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames) {
+  return guarded([&]() -> std::expected<PyObject*, BindingError> {
+    std::array<PyObject*, 5> bound;
+    if (!bind_route_args(args, nargs, kwnames, bound)) return nullptr;
+    auto [url, pac, script, wpad, policy] = bound;
     RawRouteArgs raw;
     if (!take_route_args(url, pac, script, wpad, policy, raw)) return nullptr;
     auto engine = parse_pac_engine(raw.pac);

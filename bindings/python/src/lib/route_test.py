@@ -63,10 +63,18 @@ def test_wrong_types_name_the_parameter(kwargs, name):
 
 def test_bad_calls():
     snap = manual()
-    for call in (lambda: snap.route(), lambda: snap.route("http://a/", "none"),
-                 lambda: snap.route("http://a/", engine="none")):
-        with pytest.raises(TypeError):
+    for call, message in [
+        (lambda: snap.route(), "missing required argument 'url'"),
+        (lambda: snap.route(pac="none"), "missing required argument 'url'"),
+        (lambda: snap.route("http://a/", "none"), "at most 1 positional argument (2 given)"),
+        (lambda: snap.route("http://a/", engine="none"), "unexpected keyword argument 'engine'"),
+        (lambda: snap.route("http://a/", url="http://b/"), "given by name ('url') and position (1)"),
+        (lambda: snap.route("http://a/", **{"pac\u00e9": "none"}), "unexpected keyword argument 'pac\u00e9'"),
+    ]:
+        with pytest.raises(TypeError, match=message.replace("(", r"\(").replace(")", r"\)")):
             call()
+    # Every parameter by name, url too.
+    assert snap.route(url="http://a/", pac="none", script=None, wpad=False, policy=None).steps == ["direct"]
 
 
 MIB = 1 << 20

@@ -43,13 +43,13 @@ PyObject* snapshot_diagnostics(PyObject* self, PyObject*) {
   });
 }
 
-PyObject* snapshot_route(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return route_method(SnapshotClass::of(self).config, args, kwargs);
+PyObject* snapshot_route(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return route_method(SnapshotClass::of(self).config, args, nargs, kwnames);
 }
 
 PyMethodDef snapshot_methods[] = {
     {"route", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(snapshot_route)),
-     METH_VARARGS | METH_KEYWORDS,
+     METH_FASTCALL | METH_KEYWORDS,
      "route($self, url, *, pac=None, script=None, wpad=False, policy=None)\n--\n\n"
      "The route for `url`. `pac` names who runs a PAC configuration: `\"none\"` (the\n"
      "default), `\"native\"`, `\"quickjs\"` or `\"auto\"`, with `script`, `wpad` and `policy` as\n"

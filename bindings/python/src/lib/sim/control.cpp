@@ -2,11 +2,15 @@
 // zelvane, so it drives the very simulated Windows that zelvane.read() reads.
 #include "py.hpp"
 
+#include <chrono>
+#include <cmath>
 #include <string>
 #include <vector>
 
+#include "detached.hpp"
 #include "py_entry.hpp"
 #include "py_errors.hpp"
+#include "route.hpp"
 #include "snapshot.hpp"
 #include "sys/win/sim/sim.hpp"
 #include "watcher.hpp"
@@ -67,6 +71,7 @@ bool root_of(const char* text, sim::Root& root) {
 PyObject* reset(PyObject*, PyObject*) {
   return guarded([] {
     control().reset();
+    set_native_engine_present(true);
     Py_RETURN_NONE;
   });
 }
@@ -289,6 +294,200 @@ PyObject* inline_snapshot(PyObject*, PyObject* arg) {
   });
 }
 
+// ---- WinHTTP's proxy resolver
+
+template <class E, std::size_t N>
+bool choice_of(const char* what, const char* text, const std::pair<const char*, E> (&names)[N], E& out) {
+  for (const auto& [name, value] : names) {
+    if (std::string_view(text) == name) {
+      out = value;
+      return true;
+    }
+  }
+  PyErr_Format(PyExc_ValueError, "unknown %s \"%s\"", what, text);
+  return false;
+}
+
+bool u32_of(PyObject* o, const char* what, std::uint32_t& out) {
+  const unsigned long long v = PyLong_AsUnsignedLongLong(o);
+  if (PyErr_Occurred()) return false;
+  if (v > 0xFFFFFFFFull) {
+    PyErr_Format(PyExc_OverflowError, "%s does not fit in 32 bits", what);
+    return false;
+  }
+  out = static_cast<std::uint32_t>(v);
+  return true;
+}
+
+// None is an entry with fProxy false; (scheme, host or None, port) one with fProxy true.
+bool entry_of(PyObject* item, sys::win::ProxyResultEntry& entry) {
+  entry = {};
+  if (item == Py_None) return true;
+  PyObject* scheme = nullptr;
+  PyObject* host = nullptr;
+  unsigned int port = 0;
+  if (!PyTuple_Check(item) || !PyArg_ParseTuple(item, "OOI", &scheme, &host, &port)) {
+    if (!PyErr_Occurred() || PyErr_ExceptionMatches(PyExc_TypeError)) {
+      PyErr_Clear();
+      PyErr_SetString(PyExc_TypeError, "an entry is None or a (scheme, host, port) tuple");
+    }
+    return false;
+  }
+  if (port > 0xFFFF) {
+    PyErr_SetString(PyExc_OverflowError, "port does not fit in 16 bits");
+    return false;
+  }
+  entry.proxy = true;
+  entry.port = static_cast<std::uint16_t>(port);
+  if (!u32_of(scheme, "scheme", entry.scheme)) return false;
+  if (host != Py_None && !PyUnicode_Check(host)) {
+    PyErr_SetString(PyExc_TypeError, "host must be str or None");
+    return false;
+  }
+  return optional_wide(host, entry.host);
+}
+
+PyObject* script_resolution(PyObject*, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"delivery", "status",        "delay",   "on_close", "no_error_info",
+                                   "extra",    "result_status", "entries", "count",    nullptr};
+  using Resolution = sim::Resolution;
+  static constexpr std::pair<const char*, Resolution::Delivery> kDeliveries[] = {
+      {"at-once", Resolution::Delivery::AtOnce},
+      {"callback", Resolution::Delivery::Callback},
+      {"never", Resolution::Delivery::Never},
+  };
+  static constexpr std::pair<const char*, Resolution::OnClose> kOnClose[] = {
+      {"cancel", Resolution::OnClose::Cancel},
+      {"keep", Resolution::OnClose::Keep},
+      {"drop", Resolution::OnClose::Drop},
+  };
+  const char* delivery = "callback";
+  unsigned long status = 0;
+  double delay = 0;
+  const char* on_close = "cancel";
+  int no_error_info = 0;
+  PyObject* extra = nullptr;
+  unsigned long result_status = 0;
+  PyObject* entries = nullptr;
+  PyObject* count = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|$skdspOkOO:script_resolution",
+                                   const_cast<char**>(keywords), &delivery, &status, &delay, &on_close,
+                                   &no_error_info, &extra, &result_status, &entries, &count)) {
+    return nullptr;
+  }
+  Resolution r;
+  if (!choice_of("delivery", delivery, kDeliveries, r.delivery) ||
+      !choice_of("on_close", on_close, kOnClose, r.on_close))
+    return nullptr;
+  if (!(delay >= 0 && delay <= 3600)) {
+    PyErr_SetString(PyExc_ValueError, "delay must be between 0 and 3600 seconds");
+    return nullptr;
+  }
+  r.status = static_cast<std::uint32_t>(status);
+  r.delay = std::chrono::milliseconds(static_cast<std::int64_t>(std::llround(delay * 1000)));
+  r.no_error_info = no_error_info != 0;
+  r.result_status = static_cast<std::uint32_t>(result_status);
+  if (extra != nullptr) {
+    PyRef seq(PySequence_Fast(extra, "extra must be a sequence of notifications"));
+    if (!seq) return nullptr;
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
+      std::uint32_t n = 0;
+      if (!u32_of(PySequence_Fast_GET_ITEM(seq.get(), i), "a notification", n)) return nullptr;
+      r.extra_notifications.push_back(n);
+    }
+  }
+  if (entries == Py_None) {
+    r.result.entries.reset();
+    r.result.count = 0;
+  } else if (entries != nullptr) {
+    PyRef seq(PySequence_Fast(entries, "entries must be a sequence or None"));
+    if (!seq) return nullptr;
+    std::vector<sys::win::ProxyResultEntry> list(
+        static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq.get())));
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      if (!entry_of(PySequence_Fast_GET_ITEM(seq.get(), static_cast<Py_ssize_t>(i)), list[i])) return nullptr;
+    }
+    r.result.count = static_cast<std::uint32_t>(list.size());
+    r.result.entries = std::move(list);
+  }
+  if (count != Py_None && !u32_of(count, "count", r.result.count)) return nullptr;
+  return guarded([&] {
+    control().script_resolution(std::move(r));
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* scripted_resolutions(PyObject*, PyObject*) {
+  return guarded([] { return PyLong_FromSize_t(control().scripted_resolutions()); });
+}
+
+// The requests WinHTTP was asked, as (url, flags, auto_detect_flags, auto_config_url) tuples.
+PyObject* requests(PyObject*, PyObject*) {
+  return guarded([]() -> PyObject* {
+    const auto all = control().requests();
+    PyRef list(PyList_New(0));
+    if (!list) return nullptr;
+    for (const auto& r : all) {
+      auto utf16 = [](const std::u16string& w) {
+        return PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(w.data()),
+                                     static_cast<Py_ssize_t>(w.size() * 2), "surrogatepass", nullptr);
+      };
+      PyRef url(utf16(r.url));
+      if (!url) return nullptr;
+      PyRef config(r.options.auto_config_url ? utf16(*r.options.auto_config_url) : Py_NewRef(Py_None));
+      if (!config) return nullptr;
+      PyRef item(Py_BuildValue("(OkkO)", url.get(), static_cast<unsigned long>(r.options.flags),
+                               static_cast<unsigned long>(r.options.auto_detect_flags), config.get()));
+      if (!item || PyList_Append(list.get(), item.get()) < 0) return nullptr;
+    }
+    return list.release();
+  });
+}
+
+PyObject* live_sessions(PyObject*, PyObject*) {
+  return guarded([] { return PyLong_FromSize_t(control().live_sessions()); });
+}
+
+PyObject* live_resolvers(PyObject*, PyObject*) {
+  return guarded([] { return PyLong_FromSize_t(control().live_resolvers()); });
+}
+
+PyObject* held_callbacks(PyObject*, PyObject*) {
+  return guarded([] { return PyLong_FromSize_t(control().held_callbacks()); });
+}
+
+// Both wait on the simulation's callback thread, so they wait detached.
+PyObject* settle_callbacks(PyObject*, PyObject*) {
+  return guarded([] {
+    run_detached([] {
+      control().settle_callbacks();
+      return 0;
+    });
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* deliver_held_callbacks(PyObject*, PyObject* args) {
+  unsigned long error = sys::win::kErrorWinHttpOperationCancelled;
+  if (!PyArg_ParseTuple(args, "|k:deliver_held_callbacks", &error)) return nullptr;
+  return guarded([&] {
+    run_detached([&] {
+      control().deliver_held_callbacks(static_cast<std::uint32_t>(error));
+      return 0;
+    });
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* set_native_engine(PyObject*, PyObject* arg) {
+  if (!PyBool_Check(arg)) {
+    PyErr_SetString(PyExc_TypeError, "set_native_engine() takes a bool");
+    return nullptr;
+  }
+  set_native_engine_present(arg == Py_True);
+  Py_RETURN_NONE;
+}
+
 // ---- watches
 
 // The settle delay of the watches opened from now on, in seconds: 0 re-reads at once after a
@@ -333,6 +532,26 @@ PyMethodDef methods[] = {
     {"log", log, METH_NOARGS, "The calls made: (op, key, value, status, injected)."},
     {"live_keys", live_keys, METH_NOARGS, "Registry keys open now."},
     {"live_handles", live_handles, METH_NOARGS, "Kernel handles open now."},
+    {"script_resolution", fn(script_resolution), METH_VARARGS | METH_KEYWORDS,
+     "script_resolution(*, delivery='callback', status=0, delay=0.0, on_close='cancel',\n"
+     "no_error_info=False, extra=(), result_status=0, entries=[None], count=None)\n\n"
+     "How the next unscripted WinHttpGetProxyForUrlEx answers. delivery: 'at-once' (the call\n"
+     "answers status), 'callback' (after delay seconds; status 0 completes, else REQUEST_ERROR),\n"
+     "'never'. on_close, for a request still pending when its resolver closes: 'cancel' (12017\n"
+     "at once), 'keep' (the callback still comes), 'drop' (held until deliver_held_callbacks).\n"
+     "extra: notifications sent first. entries: None for a null array, else each None (not a\n"
+     "proxy) or (scheme, host or None, port); count: the entry count WinHTTP reports."},
+    {"scripted_resolutions", scripted_resolutions, METH_NOARGS, "Scripted answers not yet used."},
+    {"requests", requests, METH_NOARGS,
+     "The resolutions asked: (url, flags, auto_detect_flags, auto_config_url)."},
+    {"live_sessions", live_sessions, METH_NOARGS, "WinHTTP sessions open now."},
+    {"live_resolvers", live_resolvers, METH_NOARGS, "WinHTTP resolver handles open now."},
+    {"held_callbacks", held_callbacks, METH_NOARGS, "Callbacks owed and not made yet."},
+    {"settle_callbacks", settle_callbacks, METH_NOARGS, "Waits until every scheduled callback is made."},
+    {"deliver_held_callbacks", deliver_held_callbacks, METH_VARARGS,
+     "deliver_held_callbacks(error=12017): every owed callback now, as REQUEST_ERROR."},
+    {"set_native_engine", set_native_engine, METH_O,
+     "set_native_engine(present): False routes as a build without WinHTTP; reset() restores it."},
     {nullptr, nullptr, 0, nullptr},
 };
 
