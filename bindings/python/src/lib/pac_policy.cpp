@@ -199,8 +199,8 @@ std::expected<pac::hostfn::PacPolicy, BindingError> build_policy(const PolicyArg
   if (args.my_ip_address) {
     auto address = value::parse_ip_standard(*args.my_ip_address);
     if (!address) {
-      return std::unexpected(
-          bad_value("my IP address " + value::quoted(*args.my_ip_address) + " is not an IP address"));
+      return std::unexpected(bad_value("my IP address " + quoted_address_argument(*args.my_ip_address) +
+                                       " is not an IP address"));
     }
     policy.my_ip_address = *address;
   }

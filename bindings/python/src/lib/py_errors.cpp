@@ -5,6 +5,9 @@
 #include <new>
 #include <utility>
 
+#include "util/redact.hpp"
+#include "value/debug.hpp"
+
 namespace zelvane::python {
 namespace {
 
@@ -60,6 +63,15 @@ std::string_view error_code(ErrorCode code) {
 std::string_view error_code(const Error& e) { return error_code(e.code()); }
 
 BindingError error_parts(const Error& e) { return {e.message(), error_code(e)}; }
+
+std::string quoted_argument(std::string_view text) {
+  return value::quoted(util::cut_to_chars(util::redact(text), 256));
+}
+
+std::string quoted_address_argument(std::string_view text) {
+  if (text.find('@') != std::string_view::npos) return quoted_argument(text);
+  return value::quoted(util::cut_to_chars(text, 256));
+}
 
 PyObject* zelvane_error_type() {
   if (PyObject* type = g_error_type.load(std::memory_order_acquire)) return type;

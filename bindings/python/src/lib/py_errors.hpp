@@ -33,6 +33,13 @@ BindingError error_parts(const Error& e);
 // or null with the Python error set.
 PyObject* zelvane_error_type();
 
+// A caller's argument as the message that refuses it shows it: redacted (a PAC URL with its
+// password can land in the wrong argument), cut to 256 characters, and quoted.
+std::string quoted_argument(std::string_view text);
+// The same for an argument meant as an IP address: colons are how IPv6 writes it (a zone
+// index included), so only a text with a user-info '@' is redacted; the rest is only cut.
+std::string quoted_address_argument(std::string_view text);
+
 // Raises a ZelvaneError carrying the message and `code`; always returns null.
 PyObject* to_py_err(const BindingError& e);
 inline PyObject* to_py_err(const Error& e) { return to_py_err(error_parts(e)); }

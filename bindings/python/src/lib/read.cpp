@@ -8,7 +8,6 @@
 #include "py_entry.hpp"
 #include "snapshot.hpp"
 #include "sys/reader.hpp"
-#include "util/redact.hpp"
 #include "util/utf8.hpp"
 
 namespace zelvane::python {
@@ -146,10 +145,7 @@ std::expected<Precedence, BindingError> parse_precedence(const std::optional<std
   if (*text == "before-system") return Precedence::BeforeSystem;
   if (*text == "after-system") return Precedence::AfterSystem;
   if (*text == "ignore") return Precedence::Ignore;
-  // The argument is the caller's, of any size and content: shown redacted and cut, as every
-  // other quoted input is.
-  return std::unexpected(BindingError{
-      "unknown precedence " + quoted(util::cut_to_chars(util::redact(*text), 256)), kErrInvalidArgValue});
+  return std::unexpected(BindingError{"unknown precedence " + quoted_argument(*text), kErrInvalidArgValue});
 }
 
 std::expected<std::optional<EnvLayer>, BindingError> read_env_layer(const EnvVars* vars,

@@ -105,19 +105,37 @@ def test_environment_variables(template):
                 assert_no_token(shown_texts(env=env, precedence=precedence), (env, precedence))
 
 
-def test_precedence_argument():
-    for user, password in credentials(PLAIN_PASSWORDS + SPACED_PASSWORDS):
-        for template in ADDRESSES:
-            value = fill(template, user, password)
-            assert_no_token(shown_texts(env={}, precedence=value), value)
-            assert_no_token(shown_texts(env={}, precedence="x" * 300 + value), value)
+# The text arguments whose refusal quotes what the caller gave (a PAC URL with its password
+# passed as `pac` is an easy slip), each with that message's words around the quote.
+QUOTING_ARGUMENTS = [
+    ("precedence", lambda v: zelvane.read(env={}, precedence=v), "unknown precedence ", ""),
+    ("pac", lambda v: zelvane.read(env={}).route("http://a.test/", pac=v), "unknown pac ", ""),
+    ("my_ip_address", lambda v: zelvane.PacPolicy(my_ip_address=v), "my IP address ",
+     " is not an IP address"),
+]
 
 
-def test_unknown_precedence_is_cut():
+def raised_texts(call, value):
     with pytest.raises(zelvane.ZelvaneError) as info:
-        zelvane.read(env={}, precedence="p" * 10_000_000)
-    message = str(info.value)
-    assert message == 'unknown precedence "' + "p" * 256 + '\u2026"'
+        call(value)
+    err = info.value
+    return [str(err), repr(err)] + [str(a) for a in err.args]
+
+
+@pytest.mark.parametrize("name, call, before, after", QUOTING_ARGUMENTS,
+                         ids=[a[0] for a in QUOTING_ARGUMENTS])
+def test_quoted_arguments(name, call, before, after):
+    for user, password in credentials(PLAIN_PASSWORDS + SPACED_PASSWORDS):
+        for template in ADDRESSES + PAC_URLS:
+            value = fill(template, user, password)
+            assert_no_token(raised_texts(call, value), (name, value))
+            assert_no_token(raised_texts(call, "x" * 300 + value), (name, value))
+
+
+@pytest.mark.parametrize("name, call, before, after", QUOTING_ARGUMENTS,
+                         ids=[a[0] for a in QUOTING_ARGUMENTS])
+def test_quoted_arguments_are_cut(name, call, before, after):
+    assert raised_texts(call, "p" * 10_000_000)[0] == before + '"' + "p" * 256 + '\u2026"' + after
 
 
 @sim_only

@@ -270,7 +270,7 @@ std::expected<PacEngine, BindingError> parse_pac_engine(const std::optional<std:
   if (*text == "native") return PacEngine::Native;
   if (*text == "quickjs") return PacEngine::QuickJs;
   if (*text == "auto") return PacEngine::Auto;
-  return std::unexpected(bad_value("unknown pac " + value::quoted(*text)));
+  return std::unexpected(bad_value("unknown pac " + quoted_argument(*text)));
 }
 
 std::expected<RouteOptions, BindingError> RouteOptions::make(PacEngine pac, std::optional<std::string> script,
