@@ -1,7 +1,10 @@
 #include "read.hpp"
 
 #include <exception>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "value/debug.hpp"
 #include "detached.hpp"
@@ -29,9 +32,26 @@ std::optional<std::string> lossy_value(PyObject* value) {
                                            static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get()))));
 }
 
-// Copies the dict's pairs; the first offending entry decides. Runs inside the dict's
-// critical section.
-bool copy_pairs(PyObject* dict, EnvVars& vars) {
+// The pairs of a dict that the layer reads, taken inside the dict's critical section: the
+// ASCII texts copied into one buffer reserved beforehand, any other value held by reference.
+struct TakenPairs {
+  struct Pair {
+    std::size_t name_at, name_size, value_at, value_size;
+    PyRef value;  // set for a value that is not ASCII
+  };
+  std::string text;
+  std::vector<Pair> pairs;
+};
+
+std::string_view ascii_view(PyObject* text) {
+  return {static_cast<const char*>(PyUnicode_DATA(text)),
+          static_cast<std::size_t>(PyUnicode_GET_LENGTH(text))};
+}
+
+// The first offending entry of all decides. Every other thread reading the same dict waits on
+// its critical section, so this only copies bytes: no allocation while the buffers last and
+// no reference count touched on the objects the threads share.
+bool take_pairs(PyObject* dict, TakenPairs& taken) {
   Py_ssize_t pos = 0;
   PyObject* key = nullptr;
   PyObject* value = nullptr;
@@ -44,39 +64,64 @@ bool copy_pairs(PyObject* dict, EnvVars& vars) {
       PyErr_Format(PyExc_TypeError, "env values must be str, not %s", Py_TYPE(value)->tp_name);
       return false;
     }
-    Py_ssize_t key_size = 0;
-    const char* key_utf8 = PyUnicode_AsUTF8AndSize(key, &key_size);
-    if (key_utf8 == nullptr) {
-      if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return false;
-      // A name holding a lone surrogate can name no variable of ours: left out.
-      PyErr_Clear();
-      continue;
+    // Every name the layer reads is ASCII; a name holding a lone surrogate is left out with
+    // all others.
+    if (!PyUnicode_IS_ASCII(key)) continue;
+    const std::string_view name = ascii_view(key);
+    if (!env::is_read_name(name)) continue;
+    TakenPairs::Pair pair{taken.text.size(), name.size(), 0, 0, {}};
+    taken.text += name;
+    if (PyUnicode_IS_ASCII(value)) {
+      const std::string_view text = ascii_view(value);
+      pair.value_at = taken.text.size();
+      pair.value_size = text.size();
+      taken.text += text;
+    } else {
+      pair.value = PyRef::borrow(value);
     }
-    auto text = lossy_value(value);
-    if (!text) return false;
-    vars.insert_or_assign(std::string(key_utf8, static_cast<std::size_t>(key_size)), std::move(*text));
+    taken.pairs.push_back(std::move(pair));
   }
   return true;
 }
 
 std::optional<EnvVars> copy_env(PyObject* env) {
-  // The module's own dict: nothing else changes it while it is read.
-  PyRef dict(PyObject_CallOneArg(reinterpret_cast<PyObject*>(&PyDict_Type), env));
-  if (!dict) return std::nullopt;
-  EnvVars vars;
+  // A plain dict is read in place under its own lock; any other mapping is first made the
+  // module's own dict. The caller's reference keeps `env` alive throughout.
+  PyRef copy;
+  PyObject* dict = env;
+  if (!PyDict_CheckExact(env)) {
+    copy = PyRef(PyObject_CallOneArg(reinterpret_cast<PyObject*>(&PyDict_Type), env));
+    if (!copy) return std::nullopt;
+    dict = copy.get();
+  }
+  TakenPairs taken;
+  taken.text.reserve(512);
+  taken.pairs.reserve(8);
   bool ok = false;
   std::exception_ptr failure;
-  Py_BEGIN_CRITICAL_SECTION(dict.get());
+  Py_BEGIN_CRITICAL_SECTION(dict);
   // Nothing may unwind past the end of the section: it would leave the thread's section stack
   // pointing into this frame.
   try {
-    ok = copy_pairs(dict.get(), vars);
+    ok = take_pairs(dict, taken);
   } catch (const std::exception&) {
     failure = std::current_exception();
   }
   Py_END_CRITICAL_SECTION();
   if (failure) std::rethrow_exception(failure);
   if (!ok) return std::nullopt;
+  EnvVars vars;
+  const std::string_view text = taken.text;
+  for (const auto& pair : taken.pairs) {
+    std::string name(text.substr(pair.name_at, pair.name_size));
+    if (pair.value) {
+      auto value = lossy_value(pair.value.get());
+      if (!value) return std::nullopt;
+      vars.insert_or_assign(std::move(name), std::move(*value));
+    } else {
+      vars.insert_or_assign(std::move(name), std::string(text.substr(pair.value_at, pair.value_size)));
+    }
+  }
   return vars;
 }
 
@@ -107,13 +152,40 @@ std::optional<EnvVars> copy_process_env() {
   while (PyDict_Next(copy.get(), &pos, &key, &value)) {
     if (!PyBytes_Check(key) || !PyBytes_Check(value)) continue;
     std::string_view name(PyBytes_AS_STRING(key), static_cast<std::size_t>(PyBytes_GET_SIZE(key)));
-    if (!util::is_valid_utf8(name)) continue;
+    if (!env::is_read_name(name)) continue;
     std::string_view text(PyBytes_AS_STRING(value), static_cast<std::size_t>(PyBytes_GET_SIZE(value)));
     vars.emplace(std::string(name), util::utf8_lossy(text));
   }
   return vars;
 }
 #endif
+
+// The layer of the thread's last reading, with the variables it was read from. A program
+// reads the same environment over and over: the same variables make the same layer, and only
+// the time of the reading differs. Each thread keeps its own, so no reading waits on another
+// or on a lock that a fork() could leave held; a large environment is never kept.
+struct KeptLayer {
+  EnvVars vars;
+  std::shared_ptr<EnvLayer> layer;
+};
+constexpr std::size_t kKeptTextLimit = 4096;
+thread_local KeptLayer kept;
+
+std::size_t text_size(const EnvVars& vars) {
+  std::size_t size = 0;
+  for (const auto& [name, value] : vars) size += name.size() + value.size();
+  return size;
+}
+
+std::shared_ptr<EnvLayer> kept_layer(const EnvVars& vars) {
+  if (kept.layer && kept.vars == vars) return kept.layer;
+  return nullptr;
+}
+
+void keep_layer(const EnvVars& vars, const std::shared_ptr<EnvLayer>& layer) {
+  if (text_size(vars) > kKeptTextLimit) return;
+  kept = KeptLayer{vars, layer};
+}
 
 PyObject* read_impl(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
   static const char* keywords[] = {"env", "precedence", nullptr};
@@ -131,7 +203,7 @@ PyObject* read_impl(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
   auto reading = run_detached([] { return read_system_config(); });
   if (!reading) return to_py_err(reading.error());
 
-  ProxyConfig merged = apply_env_layer(*options, std::move(reading->config));
+  ProxyConfig merged = apply_env_layer(std::move(*options), std::move(reading->config));
   return new_snapshot(std::move(merged), reading->os_readable);
 }
 
@@ -169,7 +241,15 @@ std::expected<SystemReading, BindingError> read_system_config() {
 
 ProxyConfig apply_env_layer(const ReadOptions& options, ProxyConfig config) {
   if (!options.layer) return config;
-  return env::merge(std::move(config), *options.layer, options.precedence);
+  return env::merge(std::move(config), *options.layer, options.precedence, options.taken);
+}
+
+ProxyConfig apply_env_layer(ReadOptions&& options, ProxyConfig config) {
+  // Held nowhere else (the thread's kept layer would count), so its lists can move.
+  if (options.layer && options.layer.use_count() == 1) {
+    return env::merge(std::move(config), std::move(*options.layer), options.precedence);
+  }
+  return apply_env_layer(std::as_const(options), std::move(config));
 }
 
 std::optional<RawReadArgs> take_read_args(PyObject* env, PyObject* precedence) {
@@ -197,21 +277,28 @@ std::optional<ReadOptions> read_options(const RawReadArgs& args) {
     to_py_err(precedence.error());
     return std::nullopt;
   }
+  if (*precedence == Precedence::Ignore) return ReadOptions{nullptr, *precedence, WallTime::now()};
   const EnvVars* vars = args.env ? &*args.env : nullptr;
 #ifndef _WIN32
   std::optional<EnvVars> process;
-  if (vars == nullptr && *precedence != Precedence::Ignore) {
+  if (vars == nullptr) {
     process = copy_process_env();
     if (!process) return std::nullopt;
     vars = &*process;
   }
 #endif
+  if (vars != nullptr) {
+    if (auto layer = kept_layer(*vars)) return ReadOptions{std::move(layer), *precedence, WallTime::now()};
+  }
   auto layer = read_env_layer(vars, *precedence);
   if (!layer) {
     to_py_err(layer.error());
     return std::nullopt;
   }
-  return ReadOptions{std::move(*layer), *precedence};
+  auto shared = std::make_shared<EnvLayer>(std::move(**layer));
+  const WallTime taken = shared->captured_at;
+  if (vars != nullptr) keep_layer(*vars, shared);
+  return ReadOptions{std::move(shared), *precedence, taken};
 }
 
 PyMethodDef read_def = {

@@ -174,6 +174,61 @@ def test_without_system_reader():
     assert snap.to_dict()["mode"]["kind"] == "manual"
 
 
+def read_in_new_thread(env):
+    # A thread that has read nothing before: its reading owes nothing to earlier ones.
+    import threading
+    out = []
+    t = threading.Thread(target=lambda: out.append(zelvane.read(env=env).to_dict()))
+    t.start()
+    t.join()
+    return out[0]
+
+
+@pytest.mark.parametrize("first, second", [
+    ({"http_proxy": "a.example:1"}, {"http_proxy": "b.example:1"}),
+    ({"HTTPS_PROXY": "a.example:1"}, {"HTTPS_PROXY": "a.example:1", "https_proxy": "b.example:1"}),
+    ({"no_proxy": "a.example"}, {"No_Proxy": "b.example"}),
+    ({"no_proxy": "a.example"}, {"no_proxy": "a.example", "all_proxy": "c.example:3"}),
+    ({"http_proxy": "a.example:1"}, {"http_proxy": "\u00e9.example:1"}),
+    ({"http_proxy": "a.example:1", "no_proxy": "x"}, {"no_proxy": "x"}),
+])
+def test_a_reading_follows_the_variables_whatever_was_read_before(first, second):
+    zelvane.read(env=first)
+    assert zelvane.read(env=second).to_dict() == read_in_new_thread(second)
+    # The same dict changed in place between two readings.
+    env = dict(first)
+    zelvane.read(env=env)
+    env.clear()
+    env.update(second)
+    assert zelvane.read(env=env).to_dict() == read_in_new_thread(second)
+
+
+@pytest.mark.parametrize("extra, error", [
+    ({"REQUEST_METHOD": "GET"}, zelvane.ZelvaneError),
+    ({"UNRELATED": 1}, TypeError),
+    ({2: "x"}, TypeError),
+])
+def test_a_reading_refuses_what_it_refused_before_whatever_was_read_before(extra, error):
+    env = {"http_proxy": "a.example:1"}
+    zelvane.read(env=env)
+    with pytest.raises(error):
+        zelvane.read(env={**env, **extra})
+    assert zelvane.read(env=env).to_dict()["mode"]["proxies"]["http"]["host"] == "a.example"
+
+
+def test_each_reading_of_the_same_variables_has_its_own_time():
+    import re
+    import time
+    env = {"http_proxy": "a.example:1"}
+
+    def taken():
+        return int(re.search(r"intervals: (\d+)", repr(zelvane.read(env=env))).group(1))
+
+    before = taken()
+    time.sleep(0.02)
+    assert taken() > before
+
+
 def test_snapshot_is_immutable():
     snap = zelvane.read(env={})
     with pytest.raises(AttributeError):
