@@ -19,6 +19,7 @@ PlainValue none() { return {std::monostate{}}; }
 
 PlainValue endpoint_to_value(const ProxyEndpoint& e) {
   PlainDict d;
+  d.reserve(7);
   d.emplace_back("kind", name_of("use"));
   d.emplace_back("scheme", e.scheme_hint ? name_of(scheme_text(*e.scheme_hint)) : none());
   d.emplace_back("host", str(url_text(e.host)));
@@ -31,6 +32,7 @@ PlainValue endpoint_to_value(const ProxyEndpoint& e) {
 
 PlainValue bypass_to_value(const BypassRules& rules) {
   PlainDict d;
+  d.reserve(8);
   d.emplace_back("patterns", patterns_to_values(rules));
   d.emplace_back("implicit", name_of(name(rules.implicit)));
   d.emplace_back("exclude_simple_hostnames", PlainValue{rules.exclude_simple_hostnames});
@@ -57,6 +59,7 @@ PlainValue rejected_to_values(const std::vector<RejectedValue>& rejected) {
 
 PlainValue patterns_to_values(const BypassRules& rules) {
   PlainList list;
+  list.reserve(rules.patterns.size());
   for (const auto& p : rules.patterns) list.push_back(str(bypass::to_text(p)));
   return {std::move(list)};
 }
@@ -69,22 +72,29 @@ std::optional<std::pair<std::string_view, PlainValue>> proxy_entry_to_value(cons
                                                                             SchemeSlot slot) {
   auto it = per_scheme.find(slot);
   if (it == per_scheme.end()) return std::nullopt;
-  PlainValue entry = std::visit(
-      util::Overloaded{
-          [](const SchemeEntry::Use& e) -> PlainValue { return endpoint_to_value(e.endpoint); },
-          [](const SchemeEntry::Disabled&) -> PlainValue {
-            return {PlainDict{{"kind", name_of("disabled")}}};
-          },
-          [](const SchemeEntry::Unusable& e) -> PlainValue {
-            return {PlainDict{{"kind", name_of("unusable")}, {"rejected", str(rejected_text(e.rejected))}}};
-          },
-      },
-      it->second.value);
+  PlainValue entry =
+      std::visit(util::Overloaded{
+                     [](const SchemeEntry::Use& e) -> PlainValue { return endpoint_to_value(e.endpoint); },
+                     [](const SchemeEntry::Disabled&) -> PlainValue {
+                       PlainDict d;
+                       d.emplace_back("kind", name_of("disabled"));
+                       return {std::move(d)};
+                     },
+                     [](const SchemeEntry::Unusable& e) -> PlainValue {
+                       PlainDict d;
+                       d.reserve(2);
+                       d.emplace_back("kind", name_of("unusable"));
+                       d.emplace_back("rejected", str(rejected_text(e.rejected)));
+                       return {std::move(d)};
+                     },
+                 },
+                 it->second.value);
   return std::pair{slot_text(slot), std::move(entry)};
 }
 
 PlainValue proxies_to_value(const PerScheme& per_scheme) {
   PlainDict d;
+  d.reserve(per_scheme.size());
   for (SchemeSlot slot : kAllSlots) {
     if (auto entry = proxy_entry_to_value(per_scheme, slot)) d.push_back(std::move(*entry));
   }
@@ -93,6 +103,7 @@ PlainValue proxies_to_value(const PerScheme& per_scheme) {
 
 PlainValue mode_to_value(const ProxyMode& mode) {
   PlainDict d;
+  d.reserve(4);
   std::visit(util::Overloaded{
                  [&](const ProxyMode::Direct&) { d.emplace_back("kind", name_of("direct")); },
                  [&](const ProxyMode::Manual& m) {
@@ -119,14 +130,21 @@ PlainValue mode_to_value(const ProxyMode& mode) {
 
 PlainValue sources_to_value(const std::vector<SourceEntry>& sources) {
   PlainList list;
+  list.reserve(sources.size());
+  // Built in place: a braced list would copy each mode's whole tree.
   for (const auto& s : sources) {
-    list.push_back({PlainDict{{"source", name_of(name(s.kind))}, {"mode", mode_to_value(s.mode)}}});
+    PlainDict d;
+    d.reserve(2);
+    d.emplace_back("source", name_of(name(s.kind)));
+    d.emplace_back("mode", mode_to_value(s.mode));
+    list.push_back({std::move(d)});
   }
   return {std::move(list)};
 }
 
 PlainValue snapshot_to_value(const ProxyConfig& config, bool os_readable) {
   PlainDict d;
+  d.reserve(5);
   d.emplace_back("mode", mode_to_value(config.effective));
   d.emplace_back("sources", sources_to_value(config.sources));
   d.emplace_back("fallbacks", fallbacks_to_values(config.fallbacks));
