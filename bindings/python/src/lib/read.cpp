@@ -187,13 +187,44 @@ void keep_layer(const EnvVars& vars, const std::shared_ptr<EnvLayer>& layer) {
   kept = KeptLayer{vars, layer};
 }
 
-PyObject* read_impl(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
+// The arguments' own errors, raised as the argument parser words them (with its suggestion of
+// a near keyword): made only for a call that is wrong.
+PyObject* raise_argument_error(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyRef tuple(PyTuple_New(nargs));
+  if (!tuple) return nullptr;
+  for (Py_ssize_t i = 0; i < nargs; ++i) PyTuple_SET_ITEM(tuple.get(), i, Py_NewRef(args[i]));
+  PyRef kwargs(PyDict_New());
+  if (!kwargs) return nullptr;
+  const Py_ssize_t count = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    if (PyDict_SetItem(kwargs.get(), PyTuple_GET_ITEM(kwnames, i), args[nargs + i]) < 0) return nullptr;
+  }
   static const char* keywords[] = {"env", "precedence", nullptr};
+  PyObject* env = nullptr;
+  PyObject* precedence = nullptr;
+  if (PyArg_ParseTupleAndKeywords(tuple.get(), kwargs.get(), "|$OO:read", const_cast<char**>(keywords), &env,
+                                  &precedence)) {
+    PyErr_SetString(PyExc_SystemError, "read(): arguments refused without a reason");
+  }
+  return nullptr;
+}
+
+PyObject* read_impl(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  // Called with its arguments in place: no tuple or dict made for them on every reading.
+  const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+  if (nargs != 0) return raise_argument_error(args, nargs, kwnames);
   PyObject* env = Py_None;
   PyObject* precedence = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|$OO:read", const_cast<char**>(keywords), &env,
-                                   &precedence)) {
-    return nullptr;
+  const Py_ssize_t count = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    PyObject* name = PyTuple_GET_ITEM(kwnames, i);
+    if (PyUnicode_CompareWithASCIIString(name, "env") == 0) {
+      env = args[i];
+    } else if (PyUnicode_CompareWithASCIIString(name, "precedence") == 0) {
+      precedence = args[i];
+    } else {
+      return raise_argument_error(args, nargs, kwnames);
+    }
   }
   auto raw = take_read_args(env, precedence);
   if (!raw) return nullptr;
@@ -207,8 +238,8 @@ PyObject* read_impl(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
   return new_snapshot(std::move(merged), reading->os_readable);
 }
 
-PyObject* read_entry(PyObject* module, PyObject* args, PyObject* kwargs) {
-  return guarded([&] { return read_impl(module, args, kwargs); });
+PyObject* read_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return guarded([&] { return read_impl(module, args, nargsf, kwnames); });
 }
 
 }  // namespace
@@ -303,7 +334,7 @@ std::optional<ReadOptions> read_options(const RawReadArgs& args) {
 
 PyMethodDef read_def = {
     "read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_entry)),
-    METH_VARARGS | METH_KEYWORDS,
+    METH_FASTCALL | METH_KEYWORDS,
     "read(*, env=None, precedence=None)\n--\n\nRead the OS settings and the environment once.\n\n"
     "`env` is the mapping to read `*_proxy` from, `os.environ` when omitted. `precedence`\n"
     "is `\"before-system\"` (the default), `\"after-system\"` or `\"ignore\"`."};

@@ -37,6 +37,19 @@ def test_bad_calls_raise_type_errors(call):
         call()
 
 
+@pytest.mark.parametrize("call, message", [
+    (lambda: zelvane.read({}), "read() takes no positional arguments"),
+    (lambda: zelvane.read({}, precedence="ignore"), "read() takes no positional arguments"),
+    (lambda: zelvane.read(env={}, x=1), "read() got an unexpected keyword argument 'x'"),
+    (lambda: zelvane.read(precedense="ignore"),
+     "read() got an unexpected keyword argument 'precedense'. Did you mean 'precedence'?"),
+])
+def test_argument_errors_are_worded_as_the_argument_parser_words_them(call, message):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert str(info.value) == message
+
+
 def test_a_sequence_that_is_no_mapping_raises_what_dict_raises():
     with pytest.raises(ValueError, match="length 1; 2 is required"):
         zelvane.read(env=[("a",)])
