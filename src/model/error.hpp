@@ -137,9 +137,12 @@ class Error {
 
   // Builds the variant as given: inputs must already be redacted (the constructors below
   // do it for the variants whose makers share them).
+  // The constraint keeps Error itself out, so the copy and move constructors are never hidden.
+  // NOLINTBEGIN(bugprone-forwarding-reference-overload)
   template <class V>
   requires(!std::is_same_v<std::remove_cvref_t<V>, Error> && std::is_constructible_v<Value, V&&>) Error(V&& v)
-      : value_(std::forward<V>(v)) {}  // NOLINT(bugprone-forwarding-reference-overload)
+      : value_(std::forward<V>(v)) {}
+  // NOLINTEND(bugprone-forwarding-reference-overload)
 
   // The input passes through util::redact.
   static Error invalid_proxy_server(std::string_view input, std::string_view reason);
