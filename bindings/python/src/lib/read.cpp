@@ -1,5 +1,7 @@
 #include "read.hpp"
 
+#include <atomic>
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <string>
@@ -84,14 +86,50 @@ bool take_pairs(PyObject* dict, TakenPairs& taken) {
   return true;
 }
 
-std::optional<EnvVars> copy_env(PyObject* env) {
+// Variables larger than this are never kept for a later reading.
+constexpr std::size_t kKeptTextLimit = 4096;
+
+std::size_t text_size(const EnvVars& vars) {
+  std::size_t size = 0;
+  for (const auto& [name, value] : vars) size += name.size() + value.size();
+  return size;
+}
+
+// A program often reads one dict from many threads (`env=` shared, unchanged). Taking its
+// lock on every reading makes the threads wait on each other, so a dict read once is watched:
+// the watcher counts every change of every such dict (and each one's end), and a thread whose
+// last dict is the same and saw the same count reuses what it took from it, without the lock.
+// A change counted while a reading takes the pairs only makes the next reading take them again.
+std::atomic<int> g_dict_watcher{-1};
+std::atomic<std::uint64_t> g_dict_changes{0};
+
+int count_dict_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) {
+  g_dict_changes.fetch_add(1, std::memory_order_acq_rel);
+  return 0;
+}
+
+struct TakenDict {
+  PyObject* dict = nullptr;  // compared by address only; its end is counted as a change
+  std::uint64_t changes = 0;
+  std::shared_ptr<const EnvVars> vars;
+};
+thread_local TakenDict last_taken;
+
+std::shared_ptr<const EnvVars> copy_env(PyObject* env) {
   // A plain dict is read in place under its own lock; any other mapping is first made the
   // module's own dict. The caller's reference keeps `env` alive throughout.
+  const int watcher = g_dict_watcher.load(std::memory_order_acquire);
+  const bool exact = PyDict_CheckExact(env);
+  const std::uint64_t changes = g_dict_changes.load(std::memory_order_acquire);
+  if (exact && watcher >= 0 && last_taken.dict == env && last_taken.changes == changes && last_taken.vars) {
+    return last_taken.vars;
+  }
+  bool watched = false;
   PyRef copy;
   PyObject* dict = env;
-  if (!PyDict_CheckExact(env)) {
+  if (!exact) {
     copy = PyRef(PyObject_CallOneArg(reinterpret_cast<PyObject*>(&PyDict_Type), env));
-    if (!copy) return std::nullopt;
+    if (!copy) return nullptr;
     dict = copy.get();
   }
   TakenPairs taken;
@@ -104,25 +142,32 @@ std::optional<EnvVars> copy_env(PyObject* env) {
   // pointing into this frame.
   try {
     ok = take_pairs(dict, taken);
+    // Under the lock that every change of the dict takes: no change can slip in unwatched.
+    if (ok && exact && watcher >= 0) {
+      watched = PyDict_Watch(watcher, dict) == 0;
+      if (!watched) PyErr_Clear();
+    }
   } catch (const std::exception&) {
     failure = std::current_exception();
   }
   Py_END_CRITICAL_SECTION();
   if (failure) std::rethrow_exception(failure);
-  if (!ok) return std::nullopt;
+  if (!ok) return nullptr;
   EnvVars vars;
   const std::string_view text = taken.text;
   for (const auto& pair : taken.pairs) {
     std::string name(text.substr(pair.name_at, pair.name_size));
     if (pair.value) {
       auto value = lossy_value(pair.value.get());
-      if (!value) return std::nullopt;
+      if (!value) return nullptr;
       vars.insert_or_assign(std::move(name), std::move(*value));
     } else {
       vars.insert_or_assign(std::move(name), std::string(text.substr(pair.value_at, pair.value_size)));
     }
   }
-  return vars;
+  auto shared = std::make_shared<const EnvVars>(std::move(vars));
+  if (watched && text_size(*shared) <= kKeptTextLimit) last_taken = TakenDict{env, changes, shared};
+  return shared;
 }
 
 #ifndef _WIN32
@@ -131,19 +176,19 @@ std::optional<EnvVars> copy_env(PyObject* env) {
 // locks it. os.environ's own dict (bytes to bytes on POSIX) is copied in one step under its
 // lock, so the reading sees one state that some writer left. A program that replaced
 // os.environ with another mapping gets that mapping read as `env` would be.
-std::optional<EnvVars> copy_process_env() {
+std::shared_ptr<const EnvVars> copy_process_env() {
   PyRef os(PyImport_ImportModule("os"));
-  if (!os) return std::nullopt;
+  if (!os) return nullptr;
   PyRef environ(PyObject_GetAttrString(os.get(), "environ"));
-  if (!environ) return std::nullopt;
+  if (!environ) return nullptr;
   PyRef data(PyObject_GetAttrString(environ.get(), "_data"));
   if (!data) {
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return std::nullopt;
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
     PyErr_Clear();
   }
   if (!data || !PyDict_Check(data.get())) return copy_env(environ.get());
   PyRef copy(PyDict_Copy(data.get()));
-  if (!copy) return std::nullopt;
+  if (!copy) return nullptr;
   // The copy is ours alone: no other thread can reach it.
   EnvVars vars;
   Py_ssize_t pos = 0;
@@ -156,7 +201,7 @@ std::optional<EnvVars> copy_process_env() {
     std::string_view text(PyBytes_AS_STRING(value), static_cast<std::size_t>(PyBytes_GET_SIZE(value)));
     vars.emplace(std::string(name), util::utf8_lossy(text));
   }
-  return vars;
+  return std::make_shared<const EnvVars>(std::move(vars));
 }
 #endif
 
@@ -165,26 +210,20 @@ std::optional<EnvVars> copy_process_env() {
 // the time of the reading differs. Each thread keeps its own, so no reading waits on another
 // or on a lock that a fork() could leave held; a large environment is never kept.
 struct KeptLayer {
-  EnvVars vars;
+  std::shared_ptr<const EnvVars> vars;
   std::shared_ptr<EnvLayer> layer;
 };
-constexpr std::size_t kKeptTextLimit = 4096;
 thread_local KeptLayer kept;
 
-std::size_t text_size(const EnvVars& vars) {
-  std::size_t size = 0;
-  for (const auto& [name, value] : vars) size += name.size() + value.size();
-  return size;
-}
-
 std::shared_ptr<EnvLayer> kept_layer(const EnvVars& vars) {
-  if (kept.layer && kept.vars == vars) return kept.layer;
+  // The very variables taken from an unchanged dict, or equal ones.
+  if (kept.layer && (kept.vars.get() == &vars || *kept.vars == vars)) return kept.layer;
   return nullptr;
 }
 
-void keep_layer(const EnvVars& vars, const std::shared_ptr<EnvLayer>& layer) {
-  if (text_size(vars) > kKeptTextLimit) return;
-  kept = KeptLayer{vars, layer};
+void keep_layer(std::shared_ptr<const EnvVars> vars, const std::shared_ptr<EnvLayer>& layer) {
+  if (text_size(*vars) > kKeptTextLimit) return;
+  kept = KeptLayer{std::move(vars), layer};
 }
 
 // The arguments' own errors, raised as the argument parser words them (with its suggestion of
@@ -243,6 +282,18 @@ PyObject* read_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
 }
 
 }  // namespace
+
+int watch_env_dicts() {
+  if (g_dict_watcher.load(std::memory_order_acquire) >= 0) return 0;
+  const int id = PyDict_AddWatcher(count_dict_change);
+  if (id < 0) {
+    // Every watcher taken: dicts are then read under their lock each time.
+    PyErr_Clear();
+    return 0;
+  }
+  g_dict_watcher.store(id, std::memory_order_release);
+  return 0;
+}
 
 std::expected<Precedence, BindingError> parse_precedence(const std::optional<std::string>& text) {
   if (!text) return Precedence::BeforeSystem;
@@ -309,26 +360,24 @@ std::optional<ReadOptions> read_options(const RawReadArgs& args) {
     return std::nullopt;
   }
   if (*precedence == Precedence::Ignore) return ReadOptions{nullptr, *precedence, WallTime::now()};
-  const EnvVars* vars = args.env ? &*args.env : nullptr;
+  std::shared_ptr<const EnvVars> vars = args.env;
 #ifndef _WIN32
-  std::optional<EnvVars> process;
-  if (vars == nullptr) {
-    process = copy_process_env();
-    if (!process) return std::nullopt;
-    vars = &*process;
+  if (!vars) {
+    vars = copy_process_env();
+    if (!vars) return std::nullopt;
   }
 #endif
-  if (vars != nullptr) {
+  if (vars) {
     if (auto layer = kept_layer(*vars)) return ReadOptions{std::move(layer), *precedence, WallTime::now()};
   }
-  auto layer = read_env_layer(vars, *precedence);
+  auto layer = read_env_layer(vars.get(), *precedence);
   if (!layer) {
     to_py_err(layer.error());
     return std::nullopt;
   }
   auto shared = std::make_shared<EnvLayer>(std::move(**layer));
   const WallTime taken = shared->captured_at;
-  if (vars != nullptr) keep_layer(*vars, shared);
+  if (vars) keep_layer(std::move(vars), shared);
   return ReadOptions{std::move(shared), *precedence, taken};
 }
 

@@ -43,12 +43,16 @@ ProxyConfig apply_env_layer(ReadOptions&& options, ProxyConfig config);
 // with the Python error set when a check fails.
 struct RawReadArgs {
   std::optional<std::string> precedence;
-  std::optional<EnvVars> env;
+  std::shared_ptr<const EnvVars> env;  // none for the process environment
 };
 std::optional<RawReadArgs> take_read_args(PyObject* env, PyObject* precedence);
 // The rest of the option parsing: the precedence text and the environment layer.
 std::optional<ReadOptions> read_options(const RawReadArgs& args);
 
 extern PyMethodDef read_def;
+
+// Registers the watcher through which an unchanged `env` dict is read again without its lock;
+// called once the module is made (the module lives in the main interpreter alone).
+int watch_env_dicts();
 
 }  // namespace zelvane::python

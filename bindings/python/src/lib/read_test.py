@@ -216,6 +216,49 @@ def test_a_reading_follows_the_variables_whatever_was_read_before(first, second)
     assert zelvane.read(env=env).to_dict() == read_in_new_thread(second)
 
 
+def test_a_new_dict_where_an_old_one_was_is_read_afresh():
+    # Dicts made one after another often take the address of the one just freed.
+    for i in range(2000):
+        env = {"http_proxy": f"p{i}.example:1"}
+        assert zelvane.read(env=env).to_dict()["mode"]["proxies"]["http"]["host"] == f"p{i}.example"
+
+
+@pytest.mark.parametrize("change", [
+    lambda env: env.__setitem__("http_proxy", "b.example:1"),
+    lambda env: env.update(HTTP_PROXY="x", http_proxy="b.example:1"),
+    lambda env: (env.pop("http_proxy"), env.__setitem__("http_proxy", "b.example:1")),
+    lambda env: env.setdefault("Http_Proxy", "c.example:1") and env.__setitem__("http_proxy", "b.example:1"),
+])
+def test_a_dict_changed_in_place_is_read_afresh(change):
+    env = {"http_proxy": "a.example:1", "no_proxy": "x"}
+    for _ in range(3):
+        zelvane.read(env=env)
+    change(env)
+    assert zelvane.read(env=env).to_dict()["mode"]["proxies"]["http"]["host"] == "b.example"
+
+
+def test_a_dict_changed_by_another_thread_is_read_afresh():
+    import threading
+    env = {"http_proxy": "a.example:1"}
+    seen = []
+    step = threading.Event()
+    done = threading.Event()
+
+    def reader():
+        seen.append(zelvane.read(env=env).to_dict()["mode"]["proxies"]["http"]["host"])
+        step.set()
+        done.wait()
+        seen.append(zelvane.read(env=env).to_dict()["mode"]["proxies"]["http"]["host"])
+
+    t = threading.Thread(target=reader)
+    t.start()
+    step.wait()
+    env["http_proxy"] = "b.example:1"
+    done.set()
+    t.join()
+    assert seen == ["a.example", "b.example"]
+
+
 @pytest.mark.parametrize("extra, error", [
     ({"REQUEST_METHOD": "GET"}, zelvane.ZelvaneError),
     ({"UNRELATED": 1}, TypeError),
