@@ -127,12 +127,30 @@ std::optional<std::string_view> find_http_proxy_key(const EnvVars& vars) {
   return std::nullopt;
 }
 
-ProxyMode EnvLayer::to_mode() const {
+bool is_read_name(std::string_view name) {
+  for (const auto& var : kProxyVariables) {
+    if (util::equals_ignore_ascii_case(name, var.name)) return true;
+  }
+  return util::equals_ignore_ascii_case(name, "no_proxy") ||
+         util::equals_ignore_ascii_case(name, "REQUEST_METHOD");
+}
+
+ProxyMode EnvLayer::to_mode() const& {
   if (per_scheme.empty() && rejected.empty()) return {ProxyMode::Direct{}};
   return ProxyMode{ProxyMode::Manual{per_scheme, bypass, {}}}.attach_rejected(rejected);
 }
 
-ProxyConfig merge(ProxyConfig config, const EnvLayer& layer, Precedence precedence) {
+ProxyMode EnvLayer::to_mode() && {
+  if (per_scheme.empty() && rejected.empty()) return {ProxyMode::Direct{}};
+  return ProxyMode{ProxyMode::Manual{std::move(per_scheme), std::move(bypass), {}}}.attach_rejected(
+      std::move(rejected));
+}
+
+namespace {
+
+// Layer is const EnvLayer& (copied from) or EnvLayer (moved from).
+template <class Layer>
+ProxyConfig merge_layer(ProxyConfig config, Layer&& layer, Precedence precedence, WallTime taken) {
   const bool has_settings = !layer.per_scheme.empty() || !layer.bypass.patterns.empty() ||
                             layer.bypass.exclude_simple_hostnames || layer.bypass.reversed_exceptions;
   bool first = false;
@@ -145,23 +163,37 @@ ProxyConfig merge(ProxyConfig config, const EnvLayer& layer, Precedence preceden
     for (const auto& s : config.sources) only_env = only_env && s.kind == SourceKind::Env;
     first = config.effective.is<ProxyMode::Direct>() && only_env;
   }
-  ProxyMode mode = layer.to_mode();
   // The source's own record: where the layer stands for Direct but refused no_proxy entries
   // (beside valid ones or alone), Direct would carry no refused values and the refusals would
   // appear in no diagnostic. The source then holds the bypass list in an empty manual mode; the
   // effective setting stays the layer's Direct.
-  ProxyMode recorded = mode;
-  if (mode.is<ProxyMode::Direct>() && !layer.bypass.rejected.empty()) {
-    recorded = ProxyMode{ProxyMode::Manual{{}, layer.bypass, {}}};
-  }
+  const bool direct = layer.per_scheme.empty() && layer.rejected.empty();
+  ProxyMode recorded = direct && !layer.bypass.rejected.empty()
+                           ? ProxyMode{ProxyMode::Manual{{}, std::forward<Layer>(layer).bypass, {}}}
+                           : std::forward<Layer>(layer).to_mode();
   if (first) {
-    config.effective = std::move(mode);
+    config.effective = direct ? ProxyMode{ProxyMode::Direct{}} : recorded;
     config.sources.insert(config.sources.begin(), SourceEntry{SourceKind::Env, std::move(recorded)});
   } else {
     config.sources.push_back(SourceEntry{SourceKind::Env, std::move(recorded)});
   }
-  config.captured_at = std::min(config.captured_at, layer.captured_at);
+  config.captured_at = std::min(config.captured_at, taken);
   return config;
+}
+
+}  // namespace
+
+ProxyConfig merge(ProxyConfig config, const EnvLayer& layer, Precedence precedence) {
+  return merge_layer(std::move(config), layer, precedence, layer.captured_at);
+}
+
+ProxyConfig merge(ProxyConfig config, const EnvLayer& layer, Precedence precedence, WallTime taken) {
+  return merge_layer(std::move(config), layer, precedence, taken);
+}
+
+ProxyConfig merge(ProxyConfig config, EnvLayer&& layer, Precedence precedence) {
+  const WallTime taken = layer.captured_at;
+  return merge_layer(std::move(config), std::move(layer), precedence, taken);
 }
 
 }  // namespace zelvane::env

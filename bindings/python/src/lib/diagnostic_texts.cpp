@@ -39,7 +39,7 @@ std::string rejected_text(const RejectedValue& value) {
   return text;
 }
 
-std::vector<std::string> collect_rejected(const ProxyConfig& config) {
+void each_distinct_rejected(const ProxyConfig& config, const std::function<void(const RejectedValue&)>& f) {
   // A set keeps this linear: a hostile no_proxy can hold hundreds of thousands of refusals.
   struct Hash {
     std::size_t operator()(const RejectedValue* r) const {
@@ -54,12 +54,16 @@ std::vector<std::string> collect_rejected(const ProxyConfig& config) {
     bool operator()(const RejectedValue* a, const RejectedValue* b) const { return *a == *b; }
   };
   std::unordered_set<const RejectedValue*, Hash, Equal> seen;
-  std::vector<std::string> texts;
   auto keep = [&](const RejectedValue& r) {
-    if (seen.insert(&r).second) texts.push_back(rejected_text(r));
+    if (seen.insert(&r).second) f(r);
   };
   each_rejected(config.effective, keep);
   for (const auto& s : config.sources) each_rejected(s.mode, keep);
+}
+
+std::vector<std::string> collect_rejected(const ProxyConfig& config) {
+  std::vector<std::string> texts;
+  each_distinct_rejected(config, [&](const RejectedValue& r) { texts.push_back(rejected_text(r)); });
   return texts;
 }
 

@@ -2,6 +2,7 @@
 // and the names of its sources and fallbacks.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,10 @@ using namespace model;
 
 // "<kind> from <source>: <value>"
 std::string rejected_text(const RejectedValue& value);
-// The refused values of every mode of the reading, once each, in the order first met.
+// Calls f with each refused value of every mode of the reading, once each (equal values are one),
+// in the order first met.
+void each_distinct_rejected(const ProxyConfig& config, const std::function<void(const RejectedValue&)>& f);
+// Their texts.
 std::vector<std::string> collect_rejected(const ProxyConfig& config);
 std::vector<std::string> source_names(const std::vector<SourceEntry>& sources);
 std::vector<std::string> fallback_names(const std::vector<SourceKind>& fallbacks);

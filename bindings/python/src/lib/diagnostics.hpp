@@ -3,6 +3,8 @@
 
 #include "py.hpp"
 
+#include <memory>
+
 #include "model/config.hpp"
 
 namespace zelvane::python {
@@ -11,6 +13,6 @@ using namespace model;
 
 PyTypeObject* diagnostics_type();
 // A new Diagnostics of the reading, or null with the Python error set.
-PyObject* new_diagnostics(const ProxyConfig& config, bool os_readable);
+PyObject* new_diagnostics(std::shared_ptr<const ProxyConfig> config, bool os_readable);
 
 }  // namespace zelvane::python

@@ -4,28 +4,37 @@
 #include "diagnostic_texts.hpp"
 #include "util/overloaded.hpp"
 
+// g++ 12 takes a moved PlainValue holding a scalar for one whose list is uninitialised (a known
+// false alarm on std::variant moves at -O2).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
 namespace zelvane::python {
 namespace {
 
 PlainValue str(std::string_view text) { return {std::string(text)}; }
+PlainValue name_of(std::string_view text) { return {PlainName{text}}; }
 PlainValue none() { return {std::monostate{}}; }
 
 PlainValue endpoint_to_value(const ProxyEndpoint& e) {
   PlainDict d;
-  d.emplace_back("kind", str("use"));
-  d.emplace_back("scheme", e.scheme_hint ? str(scheme_text(*e.scheme_hint)) : none());
+  d.reserve(7);
+  d.emplace_back("kind", name_of("use"));
+  d.emplace_back("scheme", e.scheme_hint ? name_of(scheme_text(*e.scheme_hint)) : none());
   d.emplace_back("host", str(url_text(e.host)));
   d.emplace_back("port", PlainValue{std::int64_t{e.port}});
   d.emplace_back("username", e.auth ? str(e.auth->username) : none());
   d.emplace_back("password", e.auth && e.auth->password.is_present() ? str(e.auth->password.text) : none());
-  d.emplace_back("password_state", e.auth ? str(name(e.auth->password.kind)) : none());
+  d.emplace_back("password_state", e.auth ? name_of(name(e.auth->password.kind)) : none());
   return {std::move(d)};
 }
 
 PlainValue bypass_to_value(const BypassRules& rules) {
   PlainDict d;
+  d.reserve(8);
   d.emplace_back("patterns", patterns_to_values(rules));
-  d.emplace_back("implicit", str(name(rules.implicit)));
+  d.emplace_back("implicit", name_of(name(rules.implicit)));
   d.emplace_back("exclude_simple_hostnames", PlainValue{rules.exclude_simple_hostnames});
   d.emplace_back("reversed_exceptions", PlainValue{rules.reversed_exceptions});
   d.emplace_back("require_explicit_port", PlainValue{rules.require_explicit_port});
@@ -45,13 +54,12 @@ PlainValue strings_to_values(const std::vector<std::string>& texts) {
 }
 
 PlainValue rejected_to_values(const std::vector<RejectedValue>& rejected) {
-  PlainList list;
-  for (const auto& r : rejected) list.push_back(str(rejected_text(r)));
-  return {std::move(list)};
+  return {PlainRejected{&rejected}};
 }
 
 PlainValue patterns_to_values(const BypassRules& rules) {
   PlainList list;
+  list.reserve(rules.patterns.size());
   for (const auto& p : rules.patterns) list.push_back(str(bypass::to_text(p)));
   return {std::move(list)};
 }
@@ -60,26 +68,33 @@ PlainValue fallbacks_to_values(const std::vector<SourceKind>& fallbacks) {
   return strings_to_values(fallback_names(fallbacks));
 }
 
-std::optional<std::pair<std::string, PlainValue>> proxy_entry_to_value(const PerScheme& per_scheme,
-                                                                       SchemeSlot slot) {
+std::optional<std::pair<std::string_view, PlainValue>> proxy_entry_to_value(const PerScheme& per_scheme,
+                                                                            SchemeSlot slot) {
   auto it = per_scheme.find(slot);
   if (it == per_scheme.end()) return std::nullopt;
-  PlainValue entry = std::visit(
-      util::Overloaded{
-          [](const SchemeEntry::Use& e) -> PlainValue { return endpoint_to_value(e.endpoint); },
-          [](const SchemeEntry::Disabled&) -> PlainValue {
-            return {PlainDict{{"kind", str("disabled")}}};
-          },
-          [](const SchemeEntry::Unusable& e) -> PlainValue {
-            return {PlainDict{{"kind", str("unusable")}, {"rejected", str(rejected_text(e.rejected))}}};
-          },
-      },
-      it->second.value);
-  return std::pair{std::string(slot_text(slot)), std::move(entry)};
+  PlainValue entry =
+      std::visit(util::Overloaded{
+                     [](const SchemeEntry::Use& e) -> PlainValue { return endpoint_to_value(e.endpoint); },
+                     [](const SchemeEntry::Disabled&) -> PlainValue {
+                       PlainDict d;
+                       d.emplace_back("kind", name_of("disabled"));
+                       return {std::move(d)};
+                     },
+                     [](const SchemeEntry::Unusable& e) -> PlainValue {
+                       PlainDict d;
+                       d.reserve(2);
+                       d.emplace_back("kind", name_of("unusable"));
+                       d.emplace_back("rejected", str(rejected_text(e.rejected)));
+                       return {std::move(d)};
+                     },
+                 },
+                 it->second.value);
+  return std::pair{slot_text(slot), std::move(entry)};
 }
 
 PlainValue proxies_to_value(const PerScheme& per_scheme) {
   PlainDict d;
+  d.reserve(per_scheme.size());
   for (SchemeSlot slot : kAllSlots) {
     if (auto entry = proxy_entry_to_value(per_scheme, slot)) d.push_back(std::move(*entry));
   }
@@ -88,25 +103,26 @@ PlainValue proxies_to_value(const PerScheme& per_scheme) {
 
 PlainValue mode_to_value(const ProxyMode& mode) {
   PlainDict d;
+  d.reserve(4);
   std::visit(util::Overloaded{
-                 [&](const ProxyMode::Direct&) { d.emplace_back("kind", str("direct")); },
+                 [&](const ProxyMode::Direct&) { d.emplace_back("kind", name_of("direct")); },
                  [&](const ProxyMode::Manual& m) {
-                   d.emplace_back("kind", str("manual"));
+                   d.emplace_back("kind", name_of("manual"));
                    d.emplace_back("proxies", proxies_to_value(m.per_scheme));
                    d.emplace_back("bypass", bypass_to_value(m.bypass));
                    d.emplace_back("rejected", rejected_to_values(m.rejected));
                  },
                  [&](const ProxyMode::Pac& m) {
-                   d.emplace_back("kind", str("pac"));
+                   d.emplace_back("kind", name_of("pac"));
                    d.emplace_back("url", str(m.url.href()));
                    d.emplace_back("rejected", rejected_to_values(m.rejected));
                  },
                  [&](const ProxyMode::PacInline& m) {
-                   d.emplace_back("kind", str("pac-inline"));
+                   d.emplace_back("kind", name_of("pac-inline"));
                    d.emplace_back("script", str(m.script));
                    d.emplace_back("rejected", rejected_to_values(m.rejected));
                  },
-                 [&](const ProxyMode::WpadAutoDetect&) { d.emplace_back("kind", str("wpad")); },
+                 [&](const ProxyMode::WpadAutoDetect&) { d.emplace_back("kind", name_of("wpad")); },
              },
              mode.value);
   return {std::move(d)};
@@ -114,18 +130,25 @@ PlainValue mode_to_value(const ProxyMode& mode) {
 
 PlainValue sources_to_value(const std::vector<SourceEntry>& sources) {
   PlainList list;
+  list.reserve(sources.size());
+  // Built in place: a braced list would copy each mode's whole tree.
   for (const auto& s : sources) {
-    list.push_back({PlainDict{{"source", str(name(s.kind))}, {"mode", mode_to_value(s.mode)}}});
+    PlainDict d;
+    d.reserve(2);
+    d.emplace_back("source", name_of(name(s.kind)));
+    d.emplace_back("mode", mode_to_value(s.mode));
+    list.push_back({std::move(d)});
   }
   return {std::move(list)};
 }
 
 PlainValue snapshot_to_value(const ProxyConfig& config, bool os_readable) {
   PlainDict d;
+  d.reserve(5);
   d.emplace_back("mode", mode_to_value(config.effective));
   d.emplace_back("sources", sources_to_value(config.sources));
   d.emplace_back("fallbacks", fallbacks_to_values(config.fallbacks));
-  d.emplace_back("rejected", strings_to_values(collect_rejected(config)));
+  d.emplace_back("rejected", PlainValue{PlainAllRejected{&config}});
   d.emplace_back("os_readable", PlainValue{os_readable});
   return {std::move(d)};
 }

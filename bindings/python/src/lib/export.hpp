@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -17,16 +18,33 @@ using namespace model;
 
 struct PlainValue;
 using PlainList = std::vector<PlainValue>;
-using PlainDict = std::vector<std::pair<std::string, PlainValue>>;
+// Keys are names of static storage.
+using PlainDict = std::vector<std::pair<std::string_view, PlainValue>>;
+// A name of static storage ("manual", "Broad", ...): the same few texts in every export.
+struct PlainName {
+  std::string_view text;
+};
+// A list of the texts of refused values, made when the tree is turned into objects, straight
+// from the model: no second copy of millions of texts on the way.
+struct PlainRejected {
+  const std::vector<RejectedValue>* list;
+};
+// The reading's refused values, once each (collect_rejected): each text is the very one made
+// for the list it was first met in, where that list is in the same tree before it.
+struct PlainAllRejected {
+  const ProxyConfig* config;
+};
 struct PlainValue {
-  std::variant<std::monostate, bool, std::int64_t, std::string, PlainList, PlainDict> value;
+  std::variant<std::monostate, bool, std::int64_t, std::string, PlainList, PlainDict, PlainName,
+               PlainRejected, PlainAllRejected>
+      value;
 };
 
 PlainValue snapshot_to_value(const ProxyConfig& config, bool os_readable);
 PlainValue mode_to_value(const ProxyMode& mode);
 PlainValue proxies_to_value(const PerScheme& per_scheme);
-std::optional<std::pair<std::string, PlainValue>> proxy_entry_to_value(const PerScheme& per_scheme,
-                                                                       SchemeSlot slot);
+std::optional<std::pair<std::string_view, PlainValue>> proxy_entry_to_value(const PerScheme& per_scheme,
+                                                                            SchemeSlot slot);
 PlainValue sources_to_value(const std::vector<SourceEntry>& sources);
 PlainValue fallbacks_to_values(const std::vector<SourceKind>& fallbacks);
 PlainValue patterns_to_values(const BypassRules& rules);

@@ -162,6 +162,33 @@ def test_diagnostics_equality_and_hash():
     assert len({a, b, other}) == 2
 
 
+@pytest.mark.parametrize("env, other, equal", [
+    ({"http_proxy": "[::1", "no_proxy": "a b,c d"}, {"http_proxy": "[::1", "no_proxy": "a b,c d"}, True),
+    ({"no_proxy": "a b,c d"}, {"no_proxy": "c d,a b"}, False),
+    ({"no_proxy": "a b,c d"}, {"no_proxy": "a b,c e"}, False),
+    ({"http_proxy": "[::1"}, {"https_proxy": "[::1"}, False),
+])
+def test_diagnostics_of_separate_readings_compare_by_their_texts(env, other, equal):
+    a, b = read(env).diagnostics(), read(other).diagnostics()
+    assert (a == b) is equal and (a != b) is not equal
+    assert (hash(a) == hash(b)) is equal
+    assert hash(b) == sip13(stream(b))
+
+
+def test_diagnostics_and_export_outlive_their_snapshot():
+    import gc
+    d = read({"http_proxy": "[zz", "no_proxy": "a b,x.example"}).diagnostics()
+    gc.collect()
+    assert "Env" in d.sources
+    assert d.rejected == ['InvalidProxyEndpoint from EnvironmentVariable("http_proxy"): [zz',
+                          "InvalidBypassPattern from BypassList: a b"]
+    exported = read({"no_proxy": "a b,c d,a b"}).to_dict()
+    gc.collect()
+    env_source = [s for s in exported["sources"] if s["source"] == "Env"][0]
+    assert exported["rejected"] == env_source["mode"]["bypass"]["rejected"] == [
+        "InvalidBypassPattern from BypassList: a b", "InvalidBypassPattern from BypassList: c d"]
+
+
 def test_reference_siphash_matches_the_published_vector():
     # Guards the test's own reference: the first SipHash-1-3 vector (key 00..0f, empty message).
     key = bytes(range(16))

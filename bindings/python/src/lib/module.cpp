@@ -65,6 +65,8 @@ int init_module(PyObject* module) {
     return -1;
   }
 
+  if (watch_env_dicts() < 0) return -1;
+
   PyRef hook(PyCFunction_NewEx(&finalizing_def, nullptr, nullptr));
   if (!hook) return -1;
   PyRef atexit(PyImport_ImportModule("atexit"));

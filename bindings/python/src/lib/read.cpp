@@ -1,7 +1,12 @@
 #include "read.hpp"
 
+#include <atomic>
+#include <cstdint>
 #include <exception>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "value/debug.hpp"
 #include "detached.hpp"
@@ -28,9 +33,26 @@ std::optional<std::string> lossy_value(PyObject* value) {
                                            static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get()))));
 }
 
-// Copies the dict's pairs; the first offending entry decides. Runs inside the dict's
-// critical section.
-bool copy_pairs(PyObject* dict, EnvVars& vars) {
+// The pairs of a dict that the layer reads, taken inside the dict's critical section: the
+// ASCII texts copied into one buffer reserved beforehand, any other value held by reference.
+struct TakenPairs {
+  struct Pair {
+    std::size_t name_at, name_size, value_at, value_size;
+    PyRef value;  // set for a value that is not ASCII
+  };
+  std::string text;
+  std::vector<Pair> pairs;
+};
+
+std::string_view ascii_view(PyObject* text) {
+  return {static_cast<const char*>(PyUnicode_DATA(text)),
+          static_cast<std::size_t>(PyUnicode_GET_LENGTH(text))};
+}
+
+// The first offending entry of all decides. Every other thread reading the same dict waits on
+// its critical section, so this only copies bytes: no allocation while the buffers last and
+// no reference count touched on the objects the threads share.
+bool take_pairs(PyObject* dict, TakenPairs& taken) {
   Py_ssize_t pos = 0;
   PyObject* key = nullptr;
   PyObject* value = nullptr;
@@ -43,40 +65,108 @@ bool copy_pairs(PyObject* dict, EnvVars& vars) {
       PyErr_Format(PyExc_TypeError, "env values must be str, not %s", Py_TYPE(value)->tp_name);
       return false;
     }
-    Py_ssize_t key_size = 0;
-    const char* key_utf8 = PyUnicode_AsUTF8AndSize(key, &key_size);
-    if (key_utf8 == nullptr) {
-      if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return false;
-      // A name holding a lone surrogate can name no variable of ours: left out.
-      PyErr_Clear();
-      continue;
+    // Every name the layer reads is ASCII; a name holding a lone surrogate is left out with
+    // all others.
+    if (!PyUnicode_IS_ASCII(key)) continue;
+    const std::string_view name = ascii_view(key);
+    if (!env::is_read_name(name)) continue;
+    TakenPairs::Pair pair{taken.text.size(), name.size(), 0, 0, {}};
+    taken.text += name;
+    if (PyUnicode_IS_ASCII(value)) {
+      const std::string_view text = ascii_view(value);
+      pair.value_at = taken.text.size();
+      pair.value_size = text.size();
+      taken.text += text;
+    } else {
+      pair.value = PyRef::borrow(value);
     }
-    auto text = lossy_value(value);
-    if (!text) return false;
-    vars.insert_or_assign(std::string(key_utf8, static_cast<std::size_t>(key_size)), std::move(*text));
+    taken.pairs.push_back(std::move(pair));
   }
   return true;
 }
 
-std::optional<EnvVars> copy_env(PyObject* env) {
-  // The module's own dict: nothing else changes it while it is read.
-  PyRef dict(PyObject_CallOneArg(reinterpret_cast<PyObject*>(&PyDict_Type), env));
-  if (!dict) return std::nullopt;
-  EnvVars vars;
+// Variables larger than this are never kept for a later reading.
+constexpr std::size_t kKeptTextLimit = 4096;
+
+std::size_t text_size(const EnvVars& vars) {
+  std::size_t size = 0;
+  for (const auto& [name, value] : vars) size += name.size() + value.size();
+  return size;
+}
+
+// A program often reads one dict from many threads (`env=` shared, unchanged). Taking its
+// lock on every reading makes the threads wait on each other, so a dict read once is watched:
+// the watcher counts every change of every such dict (and each one's end), and a thread whose
+// last dict is the same and saw the same count reuses what it took from it, without the lock.
+// A change counted while a reading takes the pairs only makes the next reading take them again.
+std::atomic<int> g_dict_watcher{-1};
+std::atomic<std::uint64_t> g_dict_changes{0};
+
+int count_dict_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) {
+  g_dict_changes.fetch_add(1, std::memory_order_acq_rel);
+  return 0;
+}
+
+struct TakenDict {
+  PyObject* dict = nullptr;  // compared by address only; its end is counted as a change
+  std::uint64_t changes = 0;
+  std::shared_ptr<const EnvVars> vars;
+};
+thread_local TakenDict last_taken;
+
+std::shared_ptr<const EnvVars> copy_env(PyObject* env) {
+  // A plain dict is read in place under its own lock; any other mapping is first made the
+  // module's own dict. The caller's reference keeps `env` alive throughout.
+  const int watcher = g_dict_watcher.load(std::memory_order_acquire);
+  const bool exact = PyDict_CheckExact(env);
+  const std::uint64_t changes = g_dict_changes.load(std::memory_order_acquire);
+  if (exact && watcher >= 0 && last_taken.dict == env && last_taken.changes == changes && last_taken.vars) {
+    return last_taken.vars;
+  }
+  bool watched = false;
+  PyRef copy;
+  PyObject* dict = env;
+  if (!exact) {
+    copy = PyRef(PyObject_CallOneArg(reinterpret_cast<PyObject*>(&PyDict_Type), env));
+    if (!copy) return nullptr;
+    dict = copy.get();
+  }
+  TakenPairs taken;
+  taken.text.reserve(512);
+  taken.pairs.reserve(8);
   bool ok = false;
   std::exception_ptr failure;
-  Py_BEGIN_CRITICAL_SECTION(dict.get());
+  Py_BEGIN_CRITICAL_SECTION(dict);
   // Nothing may unwind past the end of the section: it would leave the thread's section stack
   // pointing into this frame.
   try {
-    ok = copy_pairs(dict.get(), vars);
+    ok = take_pairs(dict, taken);
+    // Under the lock that every change of the dict takes: no change can slip in unwatched.
+    if (ok && exact && watcher >= 0) {
+      watched = PyDict_Watch(watcher, dict) == 0;
+      if (!watched) PyErr_Clear();
+    }
   } catch (const std::exception&) {
     failure = std::current_exception();
   }
   Py_END_CRITICAL_SECTION();
   if (failure) std::rethrow_exception(failure);
-  if (!ok) return std::nullopt;
-  return vars;
+  if (!ok) return nullptr;
+  EnvVars vars;
+  const std::string_view text = taken.text;
+  for (const auto& pair : taken.pairs) {
+    std::string name(text.substr(pair.name_at, pair.name_size));
+    if (pair.value) {
+      auto value = lossy_value(pair.value.get());
+      if (!value) return nullptr;
+      vars.insert_or_assign(std::move(name), std::move(*value));
+    } else {
+      vars.insert_or_assign(std::move(name), std::string(text.substr(pair.value_at, pair.value_size)));
+    }
+  }
+  auto shared = std::make_shared<const EnvVars>(std::move(vars));
+  if (watched && text_size(*shared) <= kKeptTextLimit) last_taken = TakenDict{env, changes, shared};
+  return shared;
 }
 
 #ifndef _WIN32
@@ -85,19 +175,19 @@ std::optional<EnvVars> copy_env(PyObject* env) {
 // locks it. os.environ's own dict (bytes to bytes on POSIX) is copied in one step under its
 // lock, so the reading sees one state that some writer left. A program that replaced
 // os.environ with another mapping gets that mapping read as `env` would be.
-std::optional<EnvVars> copy_process_env() {
+std::shared_ptr<const EnvVars> copy_process_env() {
   PyRef os(PyImport_ImportModule("os"));
-  if (!os) return std::nullopt;
+  if (!os) return nullptr;
   PyRef environ(PyObject_GetAttrString(os.get(), "environ"));
-  if (!environ) return std::nullopt;
+  if (!environ) return nullptr;
   PyRef data(PyObject_GetAttrString(environ.get(), "_data"));
   if (!data) {
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return std::nullopt;
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
     PyErr_Clear();
   }
   if (!data || !PyDict_Check(data.get())) return copy_env(environ.get());
   PyRef copy(PyDict_Copy(data.get()));
-  if (!copy) return std::nullopt;
+  if (!copy) return nullptr;
   // The copy is ours alone: no other thread can reach it.
   EnvVars vars;
   Py_ssize_t pos = 0;
@@ -106,21 +196,73 @@ std::optional<EnvVars> copy_process_env() {
   while (PyDict_Next(copy.get(), &pos, &key, &value)) {
     if (!PyBytes_Check(key) || !PyBytes_Check(value)) continue;
     std::string_view name(PyBytes_AS_STRING(key), static_cast<std::size_t>(PyBytes_GET_SIZE(key)));
-    if (!util::is_valid_utf8(name)) continue;
+    if (!env::is_read_name(name)) continue;
     std::string_view text(PyBytes_AS_STRING(value), static_cast<std::size_t>(PyBytes_GET_SIZE(value)));
     vars.emplace(std::string(name), util::utf8_lossy(text));
   }
-  return vars;
+  return std::make_shared<const EnvVars>(std::move(vars));
 }
 #endif
 
-PyObject* read_impl(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
+// The layer of the thread's last reading, with the variables it was read from. A program
+// reads the same environment over and over: the same variables make the same layer, and only
+// the time of the reading differs. Each thread keeps its own, so no reading waits on another
+// or on a lock that a fork() could leave held; a large environment is never kept.
+struct KeptLayer {
+  std::shared_ptr<const EnvVars> vars;
+  std::shared_ptr<EnvLayer> layer;
+};
+thread_local KeptLayer kept;
+
+std::shared_ptr<EnvLayer> kept_layer(const EnvVars& vars) {
+  // The very variables taken from an unchanged dict, or equal ones.
+  if (kept.layer && (kept.vars.get() == &vars || *kept.vars == vars)) return kept.layer;
+  return nullptr;
+}
+
+void keep_layer(std::shared_ptr<const EnvVars> vars, const std::shared_ptr<EnvLayer>& layer) {
+  if (text_size(*vars) > kKeptTextLimit) return;
+  kept = KeptLayer{std::move(vars), layer};
+}
+
+// The arguments' own errors, raised as the argument parser words them (with its suggestion of
+// a near keyword): made only for a call that is wrong.
+PyObject* raise_argument_error(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyRef tuple(PyTuple_New(nargs));
+  if (!tuple) return nullptr;
+  for (Py_ssize_t i = 0; i < nargs; ++i) PyTuple_SET_ITEM(tuple.get(), i, Py_NewRef(args[i]));
+  PyRef kwargs(PyDict_New());
+  if (!kwargs) return nullptr;
+  const Py_ssize_t count = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    if (PyDict_SetItem(kwargs.get(), PyTuple_GET_ITEM(kwnames, i), args[nargs + i]) < 0) return nullptr;
+  }
   static const char* keywords[] = {"env", "precedence", nullptr};
+  PyObject* env = nullptr;
+  PyObject* precedence = nullptr;
+  if (PyArg_ParseTupleAndKeywords(tuple.get(), kwargs.get(), "|$OO:read", const_cast<char**>(keywords), &env,
+                                  &precedence)) {
+    PyErr_SetString(PyExc_SystemError, "read(): arguments refused without a reason");
+  }
+  return nullptr;
+}
+
+PyObject* read_impl(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  // Called with its arguments in place: no tuple or dict made for them on every reading.
+  const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+  if (nargs != 0) return raise_argument_error(args, nargs, kwnames);
   PyObject* env = Py_None;
   PyObject* precedence = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|$OO:read", const_cast<char**>(keywords), &env,
-                                   &precedence)) {
-    return nullptr;
+  const Py_ssize_t count = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    PyObject* name = PyTuple_GET_ITEM(kwnames, i);
+    if (PyUnicode_CompareWithASCIIString(name, "env") == 0) {
+      env = args[i];
+    } else if (PyUnicode_CompareWithASCIIString(name, "precedence") == 0) {
+      precedence = args[i];
+    } else {
+      return raise_argument_error(args, nargs, kwnames);
+    }
   }
   auto raw = take_read_args(env, precedence);
   if (!raw) return nullptr;
@@ -130,15 +272,27 @@ PyObject* read_impl(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
   auto reading = run_detached([] { return read_system_config(); });
   if (!reading) return to_py_err(reading.error());
 
-  ProxyConfig merged = apply_env_layer(*options, std::move(reading->config));
+  ProxyConfig merged = apply_env_layer(std::move(*options), std::move(reading->config));
   return new_snapshot(std::move(merged), reading->os_readable);
 }
 
-PyObject* read_entry(PyObject* module, PyObject* args, PyObject* kwargs) {
-  return guarded([&] { return read_impl(module, args, kwargs); });
+PyObject* read_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return guarded([&] { return read_impl(module, args, nargsf, kwnames); });
 }
 
 }  // namespace
+
+int watch_env_dicts() {
+  if (g_dict_watcher.load(std::memory_order_acquire) >= 0) return 0;
+  const int id = PyDict_AddWatcher(count_dict_change);
+  if (id < 0) {
+    // Every watcher taken: dicts are then read under their lock each time.
+    PyErr_Clear();
+    return 0;
+  }
+  g_dict_watcher.store(id, std::memory_order_release);
+  return 0;
+}
 
 std::expected<Precedence, BindingError> parse_precedence(const std::optional<std::string>& text) {
   if (!text) return Precedence::BeforeSystem;
@@ -165,7 +319,15 @@ std::expected<SystemReading, BindingError> read_system_config() {
 
 ProxyConfig apply_env_layer(const ReadOptions& options, ProxyConfig config) {
   if (!options.layer) return config;
-  return env::merge(std::move(config), *options.layer, options.precedence);
+  return env::merge(std::move(config), *options.layer, options.precedence, options.taken);
+}
+
+ProxyConfig apply_env_layer(ReadOptions&& options, ProxyConfig config) {
+  // Held nowhere else (the thread's kept layer would count), so its lists can move.
+  if (options.layer && options.layer.use_count() == 1) {
+    return env::merge(std::move(config), std::move(*options.layer), options.precedence);
+  }
+  return apply_env_layer(std::as_const(options), std::move(config));
 }
 
 std::optional<RawReadArgs> take_read_args(PyObject* env, PyObject* precedence) {
@@ -193,26 +355,31 @@ std::optional<ReadOptions> read_options(const RawReadArgs& args) {
     to_py_err(precedence.error());
     return std::nullopt;
   }
-  const EnvVars* vars = args.env ? &*args.env : nullptr;
+  if (*precedence == Precedence::Ignore) return ReadOptions{nullptr, *precedence, WallTime::now()};
+  std::shared_ptr<const EnvVars> vars = args.env;
 #ifndef _WIN32
-  std::optional<EnvVars> process;
-  if (vars == nullptr && *precedence != Precedence::Ignore) {
-    process = copy_process_env();
-    if (!process) return std::nullopt;
-    vars = &*process;
+  if (!vars) {
+    vars = copy_process_env();
+    if (!vars) return std::nullopt;
   }
 #endif
-  auto layer = read_env_layer(vars, *precedence);
+  if (vars) {
+    if (auto layer = kept_layer(*vars)) return ReadOptions{std::move(layer), *precedence, WallTime::now()};
+  }
+  auto layer = read_env_layer(vars.get(), *precedence);
   if (!layer) {
     to_py_err(layer.error());
     return std::nullopt;
   }
-  return ReadOptions{std::move(*layer), *precedence};
+  auto shared = std::make_shared<EnvLayer>(std::move(**layer));
+  const WallTime taken = shared->captured_at;
+  if (vars) keep_layer(std::move(vars), shared);
+  return ReadOptions{std::move(shared), *precedence, taken};
 }
 
 PyMethodDef read_def = {
     "read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_entry)),
-    METH_VARARGS | METH_KEYWORDS,
+    METH_FASTCALL | METH_KEYWORDS,
     "read(*, env=None, precedence=None)\n--\n\nRead the OS settings and the environment once.\n\n"
     "`env` is the mapping to read `*_proxy` from, `os.environ` when omitted. `precedence`\n"
     "is `\"before-system\"` (the default), `\"after-system\"` or `\"ignore\"`."};

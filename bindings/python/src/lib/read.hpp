@@ -4,6 +4,7 @@
 #include "py.hpp"
 
 #include <expected>
+#include <memory>
 #include <optional>
 
 #include "env/env.hpp"
@@ -15,8 +16,11 @@ using namespace env;
 using namespace model;
 
 struct ReadOptions {
-  std::optional<EnvLayer> layer;  // none under "ignore"
+  // None under "ignore". A layer may be shared with other readings of the same variables: it
+  // is never changed once made.
+  std::shared_ptr<EnvLayer> layer;
   Precedence precedence = Precedence::BeforeSystem;
+  WallTime taken;  // when the variables were read
 };
 
 struct SystemReading {
@@ -31,17 +35,24 @@ std::expected<std::optional<EnvLayer>, BindingError> read_env_layer(const EnvVar
 // empty configuration with os_readable false.
 std::expected<SystemReading, BindingError> read_system_config();
 ProxyConfig apply_env_layer(const ReadOptions& options, ProxyConfig config);
+// The same, moving the layer's lists into the configuration where nothing else holds the layer.
+ProxyConfig apply_env_layer(ReadOptions&& options, ProxyConfig config);
 
 // Checks `precedence` (None or str) and copies `env` (None, or anything dict() takes) into a
-// map of text; null with the Python error set when a check fails.
+// map of text, keeping only the names the environment layer reads (env::is_read_name); null
+// with the Python error set when a check fails.
 struct RawReadArgs {
   std::optional<std::string> precedence;
-  std::optional<EnvVars> env;
+  std::shared_ptr<const EnvVars> env;  // none for the process environment
 };
 std::optional<RawReadArgs> take_read_args(PyObject* env, PyObject* precedence);
 // The rest of the option parsing: the precedence text and the environment layer.
 std::optional<ReadOptions> read_options(const RawReadArgs& args);
 
 extern PyMethodDef read_def;
+
+// Registers the watcher through which an unchanged `env` dict is read again without its lock;
+// called once the module is made (the module lives in the main interpreter alone).
+int watch_env_dicts();
 
 }  // namespace zelvane::python

@@ -23,7 +23,7 @@ PyObject* snapshot_repr(PyObject* self) {
     const SnapshotValue& snap = SnapshotClass::of(self);
     std::string text = "<Snapshot os_readable=";
     text += snap.os_readable ? "True " : "False ";
-    debug_fmt(text, snap.config);
+    debug_fmt(text, *snap.config);
     text += '>';
     return py_str(text).release();
   });
@@ -32,7 +32,7 @@ PyObject* snapshot_repr(PyObject* self) {
 PyObject* snapshot_to_dict(PyObject* self, PyObject*) {
   return guarded([&] {
     const SnapshotValue& snap = SnapshotClass::of(self);
-    return plain_to_py(snapshot_to_value(snap.config, snap.os_readable));
+    return plain_to_py(snapshot_to_value(*snap.config, snap.os_readable));
   });
 }
 
@@ -44,7 +44,7 @@ PyObject* snapshot_diagnostics(PyObject* self, PyObject*) {
 }
 
 PyObject* snapshot_route(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return route_method(SnapshotClass::of(self).config, args, nargs, kwnames);
+  return route_method(*SnapshotClass::of(self).config, args, nargs, kwnames);
 }
 
 PyMethodDef snapshot_methods[] = {
@@ -87,7 +87,7 @@ constinit SnapshotClass snapshot_class{snapshot_spec};
 PyTypeObject* snapshot_type() { return snapshot_class.type(); }
 
 PyObject* new_snapshot(ProxyConfig config, bool os_readable) {
-  return snapshot_class.create({std::move(config), os_readable});
+  return snapshot_class.create({std::make_shared<const ProxyConfig>(std::move(config)), os_readable});
 }
 
 }  // namespace zelvane::python

@@ -3,15 +3,18 @@
 
 #include "py.hpp"
 
+#include <memory>
+
 #include "model/config.hpp"
 
 namespace zelvane::python {
 
 using namespace model;
 
-// What a Snapshot holds.
+// What a Snapshot holds: the reading is shared with the Diagnostics made from it, which builds
+// its texts only when asked.
 struct SnapshotValue {
-  ProxyConfig config;
+  std::shared_ptr<const ProxyConfig> config;
   bool os_readable;
 };
 
