@@ -67,6 +67,21 @@ std::vector<std::string> collect_rejected(const ProxyConfig& config) {
   return texts;
 }
 
+std::size_t debug_text_size_hint(const ProxyConfig& config) {
+  // Each record's field names and punctuation come to about a hundred bytes beside its texts.
+  std::size_t size = 1024;
+  const auto add = [&](const ProxyMode& mode) {
+    each_rejected(
+        mode, [&](const RejectedValue& r) { size += 128 + r.redacted_input.size() + r.source.text.size(); });
+    if (const auto* m = mode.get_if<ProxyMode::Manual>()) {
+      size += 160 * m->per_scheme.size() + 96 * m->bypass.patterns.size();
+    }
+  };
+  add(config.effective);
+  for (const auto& s : config.sources) add(s.mode);
+  return size;
+}
+
 std::vector<std::string> source_names(const std::vector<SourceEntry>& sources) {
   std::vector<std::string> out;
   out.reserve(sources.size());
