@@ -1,7 +1,8 @@
 #include "bypass/rules.hpp"
 
 #include <algorithm>
-#include <unordered_set>
+#include <cstdint>
+#include <limits>
 #include <utility>
 
 #include "value/ip.hpp"
@@ -13,6 +14,7 @@
 #include "util/ascii.hpp"
 #include "util/utf8.hpp"
 #include "util/overloaded.hpp"
+#include "util/probe_set.hpp"
 
 namespace zelvane::bypass {
 namespace {
@@ -251,11 +253,16 @@ void push_entry(BypassRules& rules, std::string_view trimmed, BypassDialect dial
 
 namespace {
 
-// The rules seen since the last "<-loopback>", held as positions in the list itself: a
-// hostile list of millions of entries then costs one word per kept rule, not a second copy.
+// Positions plus one, as the sets below hold them: a hostile list of millions of entries then
+// costs four bytes a slot beside the list itself. Past what a slot can name, the list is
+// simply no longer de-duplicated.
+using Slot = std::uint32_t;
+bool nameable(std::size_t i) { return i < std::numeric_limits<Slot>::max(); }
+
+// The rules seen since the last "<-loopback>", held as positions in the list itself.
 class SeenRules {
  public:
-  explicit SeenRules(const std::vector<BypassRule>& rules) : set_(0, Hash{&rules}, Equal{&rules}) {}
+  explicit SeenRules(const std::vector<BypassRule>& rules) : set_(Hash{&rules}, Equal{&rules}) {}
   // Whether rules[i] is new (and now seen); a "<-loopback>" is always new and forgets the rest,
   // since which side of it a rule stands on decides the match.
   bool admit(std::size_t i, const std::vector<BypassRule>& rules) {
@@ -263,41 +270,40 @@ class SeenRules {
       set_.clear();
       return true;
     }
-    return set_.insert(i).second;
+    return !nameable(i) || set_.insert(static_cast<Slot>(i + 1));
   }
 
  private:
   struct Hash {
     const std::vector<BypassRule>* rules;
-    std::size_t operator()(std::size_t i) const { return (*rules)[i].hash(); }
+    std::size_t operator()(Slot s) const { return (*rules)[s - 1].hash(); }
   };
   struct Equal {
     const std::vector<BypassRule>* rules;
-    bool operator()(std::size_t a, std::size_t b) const { return (*rules)[a] == (*rules)[b]; }
+    bool operator()(Slot a, Slot b) const { return (*rules)[a - 1] == (*rules)[b - 1]; }
   };
-  std::unordered_set<std::size_t, Hash, Equal> set_;
+  util::ProbeSet<Slot, Hash, Equal> set_;
 };
 
 // The refused entries kept so far, by their stored text: a refusal repeated in the list is
 // reported once, so a list of one bad entry repeated millions of times costs one record.
 class SeenRefusals {
  public:
-  explicit SeenRefusals(const std::vector<RejectedValue>& refused)
-      : set_(0, Hash{&refused}, Equal{&refused}) {}
-  bool admit(std::size_t i) { return set_.insert(i).second; }
+  explicit SeenRefusals(const std::vector<RejectedValue>& refused) : set_(Hash{&refused}, Equal{&refused}) {}
+  bool admit(std::size_t i) { return !nameable(i) || set_.insert(static_cast<Slot>(i + 1)); }
 
  private:
   struct Hash {
     const std::vector<RejectedValue>* refused;
-    std::size_t operator()(std::size_t i) const {
-      return std::hash<std::string>{}((*refused)[i].redacted_input);
+    std::size_t operator()(Slot s) const {
+      return std::hash<std::string>{}((*refused)[s - 1].redacted_input);
     }
   };
   struct Equal {
     const std::vector<RejectedValue>* refused;
-    bool operator()(std::size_t a, std::size_t b) const { return (*refused)[a] == (*refused)[b]; }
+    bool operator()(Slot a, Slot b) const { return (*refused)[a - 1] == (*refused)[b - 1]; }
   };
-  std::unordered_set<std::size_t, Hash, Equal> set_;
+  util::ProbeSet<Slot, Hash, Equal> set_;
 };
 
 }  // namespace

@@ -1,9 +1,9 @@
 #include "diagnostic_texts.hpp"
 
 #include <functional>
-#include <unordered_set>
 
 #include "util/overloaded.hpp"
+#include "util/probe_set.hpp"
 #include "value/debug.hpp"
 
 namespace zelvane::python {
@@ -40,7 +40,7 @@ std::string rejected_text(const RejectedValue& value) {
 }
 
 void each_distinct_rejected(const ProxyConfig& config, const std::function<void(const RejectedValue&)>& f) {
-  // A set keeps this linear: a hostile no_proxy can hold hundreds of thousands of refusals.
+  // A set keeps this linear: a hostile no_proxy can hold millions of refusals.
   struct Hash {
     std::size_t operator()(const RejectedValue* r) const {
       std::size_t h = std::hash<std::string>{}(r->redacted_input);
@@ -53,9 +53,9 @@ void each_distinct_rejected(const ProxyConfig& config, const std::function<void(
   struct Equal {
     bool operator()(const RejectedValue* a, const RejectedValue* b) const { return *a == *b; }
   };
-  std::unordered_set<const RejectedValue*, Hash, Equal> seen;
+  util::ProbeSet<const RejectedValue*, Hash, Equal> seen(Hash{}, Equal{});
   auto keep = [&](const RejectedValue& r) {
-    if (seen.insert(&r).second) f(r);
+    if (seen.insert(&r)) f(r);
   };
   each_rejected(config.effective, keep);
   for (const auto& s : config.sources) each_rejected(s.mode, keep);
@@ -65,6 +65,21 @@ std::vector<std::string> collect_rejected(const ProxyConfig& config) {
   std::vector<std::string> texts;
   each_distinct_rejected(config, [&](const RejectedValue& r) { texts.push_back(rejected_text(r)); });
   return texts;
+}
+
+std::size_t debug_text_size_hint(const ProxyConfig& config) {
+  // Each record's field names and punctuation come to about a hundred bytes beside its texts.
+  std::size_t size = 1024;
+  const auto add = [&](const ProxyMode& mode) {
+    each_rejected(
+        mode, [&](const RejectedValue& r) { size += 128 + r.redacted_input.size() + r.source.text.size(); });
+    if (const auto* m = mode.get_if<ProxyMode::Manual>()) {
+      size += 160 * m->per_scheme.size() + 96 * m->bypass.patterns.size();
+    }
+  };
+  add(config.effective);
+  for (const auto& s : config.sources) add(s.mode);
+  return size;
 }
 
 std::vector<std::string> source_names(const std::vector<SourceEntry>& sources) {

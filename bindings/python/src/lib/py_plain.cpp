@@ -1,5 +1,6 @@
 #include "py_plain.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -9,6 +10,11 @@
 
 #include "diagnostic_texts.hpp"
 #include "util/overloaded.hpp"
+
+#ifdef __linux__
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace zelvane::python {
 namespace {
@@ -155,6 +161,39 @@ std::optional<std::string> repr_str_list(const std::vector<std::string>& texts) 
   const char* utf8 = PyUnicode_AsUTF8AndSize(repr.get(), &size);
   if (utf8 == nullptr) return std::nullopt;
   return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+PyRef py_str_consuming(std::string&& text) {
+  const bool ascii =
+      std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (!ascii) {
+    PyRef str = py_str(text);
+    std::string().swap(text);
+    return str;
+  }
+  PyRef str(PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127));
+  if (!str) return str;
+  char* to = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(str.get()));
+  // Back to front, a step at a time: the whole pages of a step copied lie above everything
+  // still to copy and below the terminator, and hold nothing of the allocator's own.
+  constexpr std::size_t kStep = std::size_t{1} << 20;
+  const auto from = reinterpret_cast<std::uintptr_t>(text.data());
+#ifdef __linux__
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+#endif
+  for (std::size_t end = text.size(); end > 0;) {
+    const std::size_t begin = end > kStep ? end - kStep : 0;
+    std::memcpy(to + begin, text.data() + begin, end - begin);
+#ifdef __linux__
+    const std::uintptr_t low = (from + begin + page - 1) / page * page, high = (from + end) / page * page;
+    if (high > low) madvise(reinterpret_cast<void*>(low), high - low, MADV_DONTNEED);
+#else
+    (void)from;
+#endif
+    end = begin;
+  }
+  std::string().swap(text);
+  return str;
 }
 
 }  // namespace zelvane::python

@@ -440,5 +440,5 @@ def test_distinct_refused_entries_are_each_held_once():
                          text=True, timeout=300)
     assert out.returncode == 0, out.stderr
     size, read_growth, total_growth = map(int, out.stdout.split())
-    assert read_growth < 20 * size, (read_growth, size)
+    assert read_growth < 14 * size, (read_growth, size)
     assert total_growth < 40 * size, (total_growth, size)

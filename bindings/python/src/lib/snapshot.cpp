@@ -21,11 +21,13 @@ using SnapshotClass = HeapType<SnapshotValue>;
 PyObject* snapshot_repr(PyObject* self) {
   return guarded([&] {
     const SnapshotValue& snap = SnapshotClass::of(self);
-    std::string text = "<Snapshot os_readable=";
+    std::string text;
+    text.reserve(debug_text_size_hint(*snap.config));
+    text += "<Snapshot os_readable=";
     text += snap.os_readable ? "True " : "False ";
     debug_fmt(text, *snap.config);
     text += '>';
-    return py_str(text).release();
+    return py_str_consuming(std::move(text)).release();
   });
 }
 
