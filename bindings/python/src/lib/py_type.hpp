@@ -92,7 +92,7 @@ struct StaticTypeCell {
   PyMutex mutex{};
 };
 
-// The cell's class, made ready from the spec's name, size, flags and slots on first use; null
+// The cell's class, made ready from its PyType_Spec's name, size, flags and slots on first use; null
 // with the Python error set. Takes the slots a class without a constructor uses (dealloc,
 // repr, str, hash, richcompare, getset, methods, doc); any other slot is a SystemError.
 PyTypeObject* once_static_type(StaticTypeCell& cell, PyType_Spec& spec);
