@@ -1,4 +1,5 @@
 import os
+import threading
 
 import pytest
 
@@ -64,3 +65,25 @@ def run_program(code, timeout, env=None, hang_fails=True):
             return None, "", f"did not end within {timeout} s"
         pytest.fail(f"the program did not end within {timeout} s:\n{exc.stderr}")
     return out.returncode, out.stdout, out.stderr
+
+
+def run_threads(fn, n=8):
+    """fn(i) on n threads started together; their results in thread order. An exception in any
+    thread fails the caller's test."""
+    results, errors = [None] * n, []
+    barrier = threading.Barrier(n)
+
+    def body(i):
+        try:
+            barrier.wait()
+            results[i] = fn(i)
+        except BaseException as e:  # noqa: BLE001 (reported below)
+            errors.append(e)
+
+    threads = [threading.Thread(target=body, args=(i,)) for i in range(n)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert not errors, errors
+    return results

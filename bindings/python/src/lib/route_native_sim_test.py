@@ -7,7 +7,7 @@ import time
 import pytest
 
 import zelvane
-from conftest import run_program, sim_only
+from conftest import run_program, run_threads, sim_only
 from zelvane import ZelvaneError
 
 pytestmark = sim_only
@@ -276,28 +276,12 @@ def test_threads_each_get_their_own_answer(windows, n):
     for i in range(n * per_thread):
         windows.script_resolution(entries=[(HTTP, f"p{i}.corp", 3128), None], **DELIVERIES[i % len(DELIVERIES)])
     before = len(windows.requests())
-    got = {}
-    lock = threading.Lock()
-    errors = []
-    barrier = threading.Barrier(n)
 
     def body(t):
-        try:
-            barrier.wait()
-            for k in range(per_thread):
-                url = f"http://t{t}-{k}.test/"
-                route = native(snap, url)
-                with lock:
-                    got[url] = route
-        except BaseException as e:  # noqa: BLE001 (reported below)
-            errors.append(e)
+        urls = [f"http://t{t}-{k}.test/" for k in range(per_thread)]
+        return {url: native(snap, url) for url in urls}
 
-    threads = [threading.Thread(target=body, args=(t,)) for t in range(n)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    assert not errors, errors
+    got = {url: route for routes in run_threads(body, n) for url, route in routes.items()}
     asked = windows.requests()[before:]
     assert sorted(r[0] for r in asked) == sorted(got)
     # Answers go out in the order the requests came in.

@@ -1,12 +1,11 @@
 """Snapshot.route and Route: argument checks, the roads, Route values, threads and bad input."""
 import struct
-import threading
 import time
 
 import pytest
 
 import zelvane
-from conftest import PLATFORM, sim_only
+from conftest import PLATFORM, run_threads, sim_only
 from zelvane import PacPolicy, ZelvaneError
 
 PROXY_SCRIPT = 'function FindProxyForURL(url, host) { return "PROXY p.corp:3128; DIRECT"; }'
@@ -415,30 +414,10 @@ def test_proxy_passwords_in_script_answers_are_masked_in_repr(windows):
 URLS = [f"http://h{i}.{d}/p?q={i}" for i in range(40) for d in ("a.test", "internal", "b.corp")]
 
 
-def run_threads(fn, n=8):
-    results, errors = [None] * n, []
-    barrier = threading.Barrier(n)
-
-    def body(i):
-        try:
-            barrier.wait()
-            results[i] = fn()
-        except BaseException as e:  # noqa: BLE001 (reported below)
-            errors.append(e)
-
-    threads = [threading.Thread(target=body, args=(i,)) for i in range(n)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    assert not errors, errors
-    return results
-
-
 def test_threads_route_static_like_one_thread():
     snap = manual(http_proxy="u:pw@proxy.corp:8080", no_proxy=".internal,a.test")
     single = [snap.route(u) for u in URLS]
-    for result in run_threads(lambda: [snap.route(u) for u in URLS * 3]):
+    for result in run_threads(lambda _: [snap.route(u) for u in URLS * 3]):
         assert result == single * 3
 
 
@@ -452,5 +431,5 @@ def test_threads_route_static_like_one_thread():
 def test_threads_route_scripts_and_native_like_one_thread(windows, setting, options):
     snap = snapshot_of(windows, setting)
     single = [snap.route(u, **options) for u in URLS]
-    for result in run_threads(lambda: [snap.route(u, **options) for u in URLS]):
+    for result in run_threads(lambda _: [snap.route(u, **options) for u in URLS]):
         assert result == single
