@@ -39,12 +39,19 @@ PyObject* create_instance(PyTypeObject* type, T value) {
   return self;
 }
 
+// What the two kinds of class below share: the instance's size and the way to its value.
+template <class T>
+struct InstanceAccess {
+  static constexpr int basic_size = static_cast<int>(sizeof(Instance<T>));
+  static T& of(PyObject* self) { return reinterpret_cast<Instance<T>*>(self)->value; }
+};
+
 // A class holding a T: its spec names basic_size and dealloc (and, for a GC class without
 // references of its own, traverse); create() makes an instance, of() reaches the value.
 template <class T>
-class HeapType {
+class HeapType : public InstanceAccess<T> {
  public:
-  static constexpr int basic_size = static_cast<int>(sizeof(Instance<T>));
+  using InstanceAccess<T>::of;
 
   explicit constexpr HeapType(PyType_Spec& spec) : spec_(spec) {}
 
@@ -53,8 +60,6 @@ class HeapType {
   // A new instance holding the value, or null with the Python error set (the value is then
   // destroyed here, unused).
   PyObject* create(T value) { return create_instance(type(), std::move(value)); }
-
-  static T& of(PyObject* self) { return reinterpret_cast<Instance<T>*>(self)->value; }
 
   // tp_dealloc: a GC instance is untracked first, then the value destroyed, the memory freed,
   // and the instance's reference to its heap type dropped.
@@ -102,15 +107,14 @@ PyTypeObject* once_static_type(StaticTypeCell& cell, PyType_Spec& spec);
 // word all threads then fight over; an instance of a static class leaves its class alone.
 // Its instances hold no Python references (the class is not a GC class).
 template <class T>
-class StaticType {
+class StaticType : public InstanceAccess<T> {
  public:
-  static constexpr int basic_size = static_cast<int>(sizeof(Instance<T>));
+  using InstanceAccess<T>::of;
 
   explicit constexpr StaticType(PyType_Spec& spec) : spec_(spec) {}
 
   PyTypeObject* type() { return once_static_type(cell_, spec_); }
   PyObject* create(T value) { return create_instance(type(), std::move(value)); }
-  static T& of(PyObject* self) { return reinterpret_cast<Instance<T>*>(self)->value; }
 
   // tp_dealloc: the value destroyed and the memory freed; the class is not counted.
   static void dealloc(PyObject* self) {
