@@ -12,6 +12,7 @@
 #else
 #include <cxxabi.h>
 #include <pthread.h>
+#include <unistd.h>
 #endif
 
 namespace zelvane::sys {
@@ -106,7 +107,7 @@ std::expected<ThreadHandle, SpawnError> start_thread(std::string_view name, Thre
   }
   try {
     std::thread thread(run, start.get());
-    start.release();  // the thread owns it now
+    static_cast<void>(start.release());  // the thread owns it now
     return ThreadHandle(std::move(thread));
   } catch (const std::system_error& e) {
     // `start` still owns the body: it is destroyed here, unrun.
@@ -114,6 +115,14 @@ std::expected<ThreadHandle, SpawnError> start_thread(std::string_view name, Thre
   } catch (const std::exception& e) {
     return std::unexpected(SpawnError{e.what(), 0});
   }
+}
+
+std::uint32_t process_id() noexcept {
+#ifdef _WIN32
+  return static_cast<std::uint32_t>(GetCurrentProcessId());
+#else
+  return static_cast<std::uint32_t>(getpid());
+#endif
 }
 
 }  // namespace zelvane::sys

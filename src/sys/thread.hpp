@@ -1,5 +1,5 @@
-// Named threads for every build: the PAC pool, the watch threads and the Windows platform's
-// spawns all start theirs here. The rules the callers rely on:
+// Named threads for every build, and the id of the process: the PAC pool, the watch threads and
+// the Windows platform's spawns all start theirs here. The rules the callers rely on:
 // - A body that cannot start is destroyed unrun, so what it owns is released by its destructor.
 // - Dropping a handle that was not joined detaches the thread: the last owner may be that very
 //   thread (or a forked child, or a collector's dealloc after the thread ended), and joining
@@ -47,5 +47,9 @@ struct SpawnError {
 };
 
 std::expected<ThreadHandle, SpawnError> start_thread(std::string_view name, ThreadBody body);
+
+// The id of the calling process: what a child of fork() tells apart from its parent by, for the
+// objects it inherited but whose threads stayed behind.
+std::uint32_t process_id() noexcept;
 
 }  // namespace zelvane::sys

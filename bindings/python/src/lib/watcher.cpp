@@ -5,29 +5,16 @@
 #include <utility>
 #include <variant>
 
-#ifdef _WIN32
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "detached.hpp"
 #include "finalizing.hpp"
 #include "py_entry.hpp"
 #include "py_type.hpp"
 #include "snapshot.hpp"
+#include "sys/thread.hpp"
 #include "sys/watch.hpp"
 
 namespace zelvane::python {
 namespace {
-
-std::uint32_t process_id() {
-#ifdef _WIN32
-  return static_cast<std::uint32_t>(_getpid());
-#else
-  return static_cast<std::uint32_t>(getpid());
-#endif
-}
 
 struct WatcherValue {
   std::shared_ptr<WatchHandle> handle;
@@ -228,7 +215,7 @@ std::expected<Started, BindingError> spawn_watch(std::optional<value::Duration> 
 PyObject* watcher_current(PyObject* self, PyObject*) {
   return guarded([&]() -> std::expected<PyObject*, BindingError> {
     const WatcherValue& w = WatcherClass::of(self);
-    if (process_id() != w.creator_pid) return std::unexpected(BindingError{kForked, kErrForked});
+    if (sys::process_id() != w.creator_pid) return std::unexpected(BindingError{kForked, kErrForked});
     auto config = w.handle->current(w.os_readable);
     if (!config) return std::unexpected(std::move(config.error()));
     return new_snapshot(apply_env_layer(*w.options, std::move(*config)), w.os_readable);
@@ -237,7 +224,7 @@ PyObject* watcher_current(PyObject* self, PyObject*) {
 
 // close() and __exit__: never raises.
 void stop(WatcherValue& w) {
-  if (process_id() == w.creator_pid) {
+  if (sys::process_id() == w.creator_pid) {
     std::shared_ptr<WatchHandle> handle = w.handle;
     Py_BEGIN_ALLOW_THREADS handle->stop_and_join();
     Py_END_ALLOW_THREADS
@@ -259,7 +246,9 @@ PyObject* watcher_exit(PyObject* self, PyObject*) {
 
 PyObject* watcher_repr(PyObject* self) {
   const WatcherValue& w = WatcherClass::of(self);
-  const char* state = process_id() != w.creator_pid ? "forked" : w.handle->is_closed() ? "closed" : "open";
+  const char* state = sys::process_id() != w.creator_pid ? "forked"
+                      : w.handle->is_closed()            ? "closed"
+                                                         : "open";
   return PyUnicode_FromFormat("<Watcher %s>", state);
 }
 
@@ -284,7 +273,7 @@ void watcher_dealloc(PyObject* self) {
   PyObject_GC_UnTrack(self);
   WatcherValue& w = WatcherClass::of(self);
   // In a child of fork the thread and the watch are the parent's: only references go.
-  if (process_id() == w.creator_pid) w.handle->signal_stop();
+  if (sys::process_id() == w.creator_pid) w.handle->signal_stop();
   w.callback->let_go();
   WatcherClass::dealloc(self);
 }
@@ -396,7 +385,7 @@ PyObject* watch_impl(PyObject* args, PyObject* kwargs) {
 
   std::shared_ptr<WatchHandle> handle = started->handle;
   PyObject* self = watcher_class.create(
-      WatcherValue{started->handle, started->os_readable, options, callback, process_id()});
+      WatcherValue{started->handle, started->os_readable, options, callback, sys::process_id()});
   if (self == nullptr) {
     handle->signal_stop();
     callback->let_go();
