@@ -1,6 +1,7 @@
 #include "env/env.hpp"
 
 #include <array>
+#include <memory>
 
 #include "parse/endpoint.hpp"
 #include "bypass/lists.hpp"
@@ -70,21 +71,14 @@ Result<EnvLayer> read_vars(const EnvVars& vars) {
 
 #ifdef _WIN32
 EnvVars process_vars() {
-  EnvVars vars;
   wchar_t* block = GetEnvironmentStringsW();
-  if (block == nullptr) return vars;
-  for (const wchar_t* p = block; *p != L'\0';) {
-    std::u16string_view entry(reinterpret_cast<const char16_t*>(p));
-    p += entry.size() + 1;
-    // Entries such as "=C:=C:\\" name the per-drive directories: their name starts at '='.
-    std::size_t eq = entry.find(u'=', 1);
-    if (eq == std::u16string_view::npos) continue;
-    auto name = util::utf16_to_utf8_strict(entry.substr(0, eq));
-    if (!name) continue;
-    vars.emplace(std::move(*name), util::utf16_to_utf8_lossy(entry.substr(eq + 1)));
-  }
-  FreeEnvironmentStringsW(block);
-  return vars;
+  if (block == nullptr) return {};
+  // Freed however the gathering ends: the block is the process's own copy.
+  struct Free {
+    void operator()(wchar_t* b) const noexcept { FreeEnvironmentStringsW(b); }
+  };
+  const std::unique_ptr<wchar_t, Free> owned(block);
+  return gather_block(reinterpret_cast<const char16_t*>(block), is_read_name);
 }
 #else
 EnvVars process_vars() {
@@ -104,6 +98,31 @@ EnvVars process_vars() {
 }  // namespace
 
 Result<EnvLayer> read_process_env() { return read_vars(process_vars()); }
+
+EnvVars gather_block(const char16_t* block, bool (*keep)(std::string_view name)) {
+  EnvVars vars;
+  if (block == nullptr) return vars;
+  for (const char16_t* p = block; *p != u'\0';) {
+    const std::u16string_view entry(p);
+    p += entry.size() + 1;
+    // The per-drive directories' names start with '=': the name's own '=' comes after it.
+    const std::size_t eq = entry.find(u'=', 1);
+    if (eq == std::u16string_view::npos) continue;
+    auto name = util::utf16_to_utf8_strict(entry.substr(0, eq));
+    if (!name || (keep != nullptr && !keep(*name))) continue;
+    if (vars.contains(*name)) continue;
+    vars.emplace(std::move(*name), util::utf16_to_utf8_lossy(entry.substr(eq + 1)));
+  }
+  return vars;
+}
+
+std::optional<EnvVars> process_block_vars() {
+#ifdef _WIN32
+  return process_vars();
+#else
+  return std::nullopt;
+#endif
+}
 
 Result<EnvLayer> read_env_map(const EnvVars& vars) { return read_vars(vars); }
 

@@ -153,6 +153,93 @@ TEST(EnvSourceTest, ProcessEnvironment) {
   EXPECT_EQ(use->endpoint.port, 8443);
 }
 
+// ---- the environment block
+
+TEST(EnvBlockTest, GatheredAsTheProcessEnvironmentIsRead) {
+  using namespace std::string_literals;
+  struct Case {
+    const char* what;
+    std::u16string block;  // each entry ended by a NUL, the block by an empty entry
+    EnvVars want;
+  };
+  const Case cases[] = {
+      {"plain entries, an empty value kept",
+       u"http_proxy=p.example:3128\0no_proxy=\0\0"s,
+       {{"http_proxy", "p.example:3128"}, {"no_proxy", ""}}},
+      {"a name with an unpaired surrogate is skipped", u"http\xD800_proxy=a\0b=1\0\0"s, {{"b", "1"}}},
+      {"a name with an unpaired low surrogate is skipped", u"a\xDC00=a\0\0"s, {}},
+      {"a value's unpaired surrogates become U+FFFD", u"a=x\xD800y\xDC00\0\0"s, {{"a", "x\uFFFDy\uFFFD"}}},
+      {"of two equal names the first stays", u"a=1\0A=2\0a=3\0\0"s, {{"a", "1"}, {"A", "2"}}},
+      {"characters outside the BMP stay whole",
+       u"a=\xD83D\xDE00.example\0\xD83D\xDE00=b\0\0"s,
+       {{"a", "\U0001F600.example"}, {"\U0001F600", "b"}}},
+      {"per-drive directories come through under their '=' names",
+       u"=C:=C:\\work\0=::=::\\\0a==b\0\0"s,
+       {{"=C:", "C:\\work"}, {"=::", "::\\"}, {"a", "=b"}}},
+      {"an entry without '=' is left out", u"noequals\0=\0a=1\0\0"s, {{"a", "1"}}},
+      {"an empty block", u"\0"s, {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(env::gather_block(c.block.c_str()), c.want) << c.what;
+  }
+  EXPECT_TRUE(env::gather_block(nullptr).empty());
+}
+
+TEST(EnvBlockTest, KeepsOnlyTheNamesAsked) {
+  using namespace std::string_literals;
+  const std::u16string block = u"=C:=C:\\\0PATH=x\0HTTPS_PROXY=h:1\0request_method=GET\0\0"s;
+  EXPECT_EQ(env::gather_block(block.c_str(), env::is_read_name),
+            (EnvVars{{"HTTPS_PROXY", "h:1"}, {"request_method", "GET"}}));
+}
+
+#ifdef _WIN32
+// The block of this very process, as Windows hands it out.
+TEST(EnvBlockTest, TheProcessBlock) {
+  struct Set {
+    const wchar_t* name;
+    const wchar_t* value;
+  };
+  const Set sets[] = {
+      {L"https_proxy", L"probe.example:8443"},
+      {L"no_proxy", L"\xD83D\xDE00.example,x\xD800y"},
+      {L"ftp_proxy\xDC00", L"lost.example"},
+      {L"zelvane_probe", L"kept"},
+      // A per-drive directory, as the command interpreter keeps one.
+      {L"=Q:", L"Q:\\probe"},
+  };
+  for (const auto& set : sets) ASSERT_TRUE(SetEnvironmentVariableW(set.name, set.value)) << GetLastError();
+
+  wchar_t* raw = GetEnvironmentStringsW();
+  ASSERT_NE(raw, nullptr);
+  const EnvVars all = env::gather_block(reinterpret_cast<const char16_t*>(raw));
+  FreeEnvironmentStringsW(raw);
+  const auto block = env::process_block_vars();
+  auto layer = env::read_process_env();
+  for (const auto& set : sets) SetEnvironmentVariableW(set.name, nullptr);
+
+  EXPECT_EQ(all.at("zelvane_probe"), "kept");
+  EXPECT_EQ(all.at("no_proxy"), "\U0001F600.example,x\uFFFDy");
+  for (const auto& [name, value] : all) EXPECT_EQ(name.find("ftp_proxy"), std::string::npos) << name;
+  EXPECT_EQ(all.at("=Q:"), "Q:\\probe");
+
+  // Only what the layer reads is copied, in one piece.
+  ASSERT_TRUE(block.has_value());
+  EXPECT_EQ(block->at("https_proxy"), "probe.example:8443");
+  EXPECT_EQ(block->at("no_proxy"), "\U0001F600.example,x\uFFFDy");
+  for (const auto& [name, value] : *block) EXPECT_TRUE(env::is_read_name(name)) << name;
+
+  ASSERT_TRUE(layer.has_value());
+  const auto* use = std::get_if<SchemeEntry::Use>(&slot(*layer, SchemeSlot::Https)->value);
+  ASSERT_NE(use, nullptr);
+  EXPECT_EQ(use->endpoint.port, 8443);
+  EXPECT_EQ(slot(*layer, SchemeSlot::Ftp), nullptr);
+}
+#else
+// Walking `environ` would race with setenv() on other threads: the caller must read the copy
+// that the program's own writers keep.
+TEST(EnvBlockTest, NoConsistentCopyOutsideWindows) { EXPECT_FALSE(env::process_block_vars().has_value()); }
+#endif
+
 // ---- precedence
 
 EnvLayer layer_of(const EnvVars& vars) { return env::read_env_map(vars).value(); }

@@ -169,23 +169,25 @@ std::shared_ptr<const EnvVars> copy_env(PyObject* env) {
   return shared;
 }
 
-#ifndef _WIN32
-// The process environment as the interpreter's os.environ holds it. Walking the C `environ`
-// cannot be made safe: setenv() on another thread may move or free it mid-walk, and nothing
-// locks it. os.environ's own dict (bytes to bytes on POSIX) is copied in one step under its
-// lock, so the reading sees one state that some writer left. A program that replaced
-// os.environ with another mapping gets that mapping read as `env` would be.
+// The process environment in one consistent state. Where the system copies its block under
+// its own lock (Windows), that copy is read. Elsewhere walking the C `environ` cannot be made
+// safe: setenv() on another thread may move or free it mid-walk, and nothing locks it. There
+// os.environ's own dict (bytes to bytes) is copied in one step under its lock, so the reading
+// sees one state that some writer left. A program that replaced os.environ with another
+// mapping gets that mapping read as `env` would be.
 std::shared_ptr<const EnvVars> copy_process_env() {
+  if (auto block = env::process_block_vars()) return std::make_shared<const EnvVars>(std::move(*block));
   PyRef os(PyImport_ImportModule("os"));
   if (!os) return nullptr;
-  PyRef environ(PyObject_GetAttrString(os.get(), "environ"));
-  if (!environ) return nullptr;
-  PyRef data(PyObject_GetAttrString(environ.get(), "_data"));
+  // Not named `environ`: the C runtime of Windows defines that as a macro.
+  PyRef os_environ(PyObject_GetAttrString(os.get(), "environ"));
+  if (!os_environ) return nullptr;
+  PyRef data(PyObject_GetAttrString(os_environ.get(), "_data"));
   if (!data) {
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
     PyErr_Clear();
   }
-  if (!data || !PyDict_Check(data.get())) return copy_env(environ.get());
+  if (!data || !PyDict_Check(data.get())) return copy_env(os_environ.get());
   PyRef copy(PyDict_Copy(data.get()));
   if (!copy) return nullptr;
   // The copy is ours alone: no other thread can reach it.
@@ -202,7 +204,6 @@ std::shared_ptr<const EnvVars> copy_process_env() {
   }
   return std::make_shared<const EnvVars>(std::move(vars));
 }
-#endif
 
 // The layer of the thread's last reading, with the variables it was read from. A program
 // reads the same environment over and over: the same variables make the same layer, and only
@@ -357,12 +358,10 @@ std::optional<ReadOptions> read_options(const RawReadArgs& args) {
   }
   if (*precedence == Precedence::Ignore) return ReadOptions{nullptr, *precedence, WallTime::now()};
   std::shared_ptr<const EnvVars> vars = args.env;
-#ifndef _WIN32
   if (!vars) {
     vars = copy_process_env();
     if (!vars) return std::nullopt;
   }
-#endif
   if (vars) {
     if (auto layer = kept_layer(*vars)) return ReadOptions{std::move(layer), *precedence, WallTime::now()};
   }
