@@ -89,8 +89,9 @@ std::optional<PolicyArgs> take_policy_args(PyObject* ip, PyObject* dns, PyObject
                    Py_TYPE(offset)->tp_name);
       return std::nullopt;
     }
-    // long is 64 bits here: the 32-bit range is checked, with the interpreter's own error.
-    const long v = PyLong_AsLong(offset);
+    // Taken as 64 bits on every system (long has 32 on Windows), then held to the 32-bit
+    // range with the interpreter's own error, so both systems refuse the same values alike.
+    const long long v = PyLong_AsLongLong(offset);
     if (v == -1 && PyErr_Occurred()) {
       if (PyErr_ExceptionMatches(PyExc_TypeError)) {
         PyErr_Clear();
@@ -132,13 +133,20 @@ PyObject* policy_repr(PyObject* self) {
   });
 }
 
+// The interpreter tells an unhashable class by this very function's address, so it is taken
+// at run time: in a constant initializer the Windows build would get the address of the DLL
+// import's thunk instead, and the class would look hashable (its `__hash__` not None).
+[[gnu::noinline]] void* hash_not_implemented() {
+  return reinterpret_cast<void*>(PyObject_HashNotImplemented);
+}
+
 PyType_Slot policy_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(policy_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(PolicyClass::dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(policy_repr)},
     {Py_tp_richcompare, reinterpret_cast<void*>(policy_richcompare)},
     // Equality without a hash: instances are unhashable.
-    {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
+    {Py_tp_hash, hash_not_implemented()},
     {Py_tp_doc,
      const_cast<char*>("PacPolicy(*, my_ip_address=None, resolve_dns=None, allow_internal_addresses=None, "
                        "utc_offset_seconds=None, timeout=None)\n--\n\n"

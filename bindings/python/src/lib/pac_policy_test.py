@@ -1,4 +1,5 @@
 """PacPolicy: the keyword checks in their order, the stored record, equality and repr."""
+import collections.abc
 import math
 
 import pytest
@@ -124,6 +125,9 @@ def test_comparison_and_hash():
         hash(p)
     with pytest.raises(TypeError):
         {p}
+    # Unhashable as the interpreter's own classes are: `__hash__` is None, so the ABC agrees.
+    assert PacPolicy.__hash__ is None
+    assert not isinstance(p, collections.abc.Hashable)
 
 
 def test_is_opaque_and_immutable():
