@@ -9,3 +9,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# The binutils of the same target: the Windows module's import library and the checks of its
+# import and export tables.
+find_program(ZELVANE_MINGW_NM x86_64-w64-mingw32-nm REQUIRED)
+find_program(ZELVANE_MINGW_DLLTOOL x86_64-w64-mingw32-dlltool REQUIRED)
+find_program(ZELVANE_MINGW_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
