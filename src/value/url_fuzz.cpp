@@ -1,11 +1,13 @@
 // The URL classifier against ada: Url::parse accepts a text exactly when find_url_failure, the
 // project's re-run of the parser's steps, finds no failure; otherwise a refused URL would be
-// reported under the wrong kind, or not at all.
+// reported under the wrong kind, or not at all. And redact_url, what a Route's repr shows of a
+// URL, shows no password planted in an address (fuzz/plant.hpp), with "//" or without.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "fuzz/check.hpp"
+#include "fuzz/plant.hpp"
 #include "value/host.hpp"
 #include "value/url.hpp"
 
@@ -13,6 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace zelvane;
   using namespace zelvane::value;
   const std::string_view text = fuzz::as_text(data, size);
+  for (const auto& plant : fuzz::plants(text)) {
+    fuzz::check_hidden("redact_url", plant.address, redact_url(plant.address));
+  }
+  (void)redact_url(text);
   const auto url = Url::parse(text);
   const auto failure = find_url_failure(text);
   ZELVANE_FUZZ_CHECK(url.has_value() == !failure.has_value(),
