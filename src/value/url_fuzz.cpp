@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto url = Url::parse(text);
   const auto failure = find_url_failure(text);
   ZELVANE_FUZZ_CHECK(url.has_value() == !failure.has_value(),
-                     fuzz::shown(text) + (url ? " accepted by ada, refused as " + std::string(name(*failure))
+                     fuzz::shown(text) + (url ? " accepted by ada, refused as " +
+                                                    (failure ? std::string(name(*failure)) : std::string())
                                               : " refused by ada, accepted by the classifier"));
   if (url) {
     // Every part of an accepted URL can be read.

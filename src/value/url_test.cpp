@@ -165,38 +165,14 @@ TEST(UrlParseTest, FailureStepsAgreeWithAda) {
   const std::vector<std::string> schemes = {"http", "HTTPS", "ws", "ftp", "file", "foo", "socks5"};
   const std::vector<std::string> leads = {"://", ":", ":/", ":\\\\", ":///", "://\\"};
   const std::vector<std::string> credentials = {"", "user@", "u:p@", "@", "a@b@"};
-  const std::vector<std::string> hosts = {"",
-                                          "example.com",
-                                          "EX%41MPLE.com",
-                                          "b\xc3\xbc"
-                                          "cher.example",
-                                          "\xc2\xad",
-                                          "a b",
-                                          "a%20b",
-                                          "1.2.3.4.5",
-                                          "0x7f.1",
-                                          "4294967296",
-                                          "1.2..",
-                                          "[::1]",
-                                          "[::1",
-                                          "[zz]",
-                                          "[::1]x",
-                                          "C:",
-                                          "c|",
-                                          "a\\b",
-                                          "%zz",
-                                          "a%00b",
-                                          "a^b",
-                                          "localhost",
-                                          "a\xe2\x80\x8d"
-                                          "b",
-                                          "a%FFb",
-                                          "xn--",
-                                          "a\tb",
-                                          "a<b",
-                                          "example.0x",
-                                          "a[b]c",
-                                          "a%3Ab"};
+  const std::vector<std::string> hosts = {"",         "example.com", "EX%41MPLE.com", "b\u00fccher.example",
+                                          "\xc2\xad", "a b",         "a%20b",         "1.2.3.4.5",
+                                          "0x7f.1",   "4294967296",  "1.2..",         "[::1]",
+                                          "[::1",     "[zz]",        "[::1]x",        "C:",
+                                          "c|",       "a\\b",        "%zz",           "a%00b",
+                                          "a^b",      "localhost",   "a\u200db",      "a%FFb",
+                                          "xn--",     "a\tb",        "a<b",           "example.0x",
+                                          "a[b]c",    "a%3Ab"};
   const std::vector<std::string> ports = {"", ":", ":80", ":65536", ":8a", ":1:2"};
   const std::vector<std::string> tails = {"", "/p?q#f", "#f"};
   std::size_t checked = 0;
@@ -206,7 +182,8 @@ TEST(UrlParseTest, FailureStepsAgreeWithAda) {
         for (const auto& host : hosts) {
           for (const auto& port : ports) {
             for (const auto& tail : tails) {
-              const std::string text = scheme + lead + cred + host + port + tail;
+              std::string text = scheme;
+              text.append(lead).append(cred).append(host).append(port).append(tail);
               const bool ada_accepts = Url::parse(text).has_value();
               const auto failure = find_url_failure(text);
               EXPECT_EQ(ada_accepts, !failure.has_value())
