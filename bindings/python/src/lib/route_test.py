@@ -276,7 +276,7 @@ def test_script_failures_raise(windows, script, code):
 
 
 @pytest.mark.parametrize("script, message", [
-    # The script's message is masked before it joins the words around it (Part 2.103).
+    # The script's message is masked before it joins the words around it.
     ("function FindProxyForURL(u, h) { throw 'user:secret@proxy.example'; }",
      "PAC evaluation failed: FindProxyForURL failed: user:***@proxy.example"),
     ("function FindProxyForURL(u, h) { throw new Error('user:12 secret@proxy.example'); }",
