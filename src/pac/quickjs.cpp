@@ -43,11 +43,12 @@ Error evaluation_error(std::string_view reason) {
   return Error(Error::PacEvaluation{util::sanitize_message(reason)});
 }
 
+// The detail comes from outside (the script's message, the engine's report): it is redacted
+// before it joins the context, so that the context's words are never taken for credentials.
 Error evaluation_error(std::string_view context, std::string_view detail) {
-  std::string reason(context);
-  reason += ": ";
-  reason += detail;
-  return evaluation_error(reason);
+  std::string words(context);
+  words += ": ";
+  return Error(Error::PacEvaluation{util::sanitize_message(words, detail)});
 }
 
 // The detail of a thrown value: an Error's message, anything else as its text. Whatever

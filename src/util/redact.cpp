@@ -357,4 +357,12 @@ std::string sanitize_message(std::string_view text) {
   return cut_to_chars(redact_credentials(mask_control_chars(text)), message_limit);
 }
 
+std::string sanitize_message(std::string_view words, std::string_view outside) {
+  // Redaction writes only '*' and the words hold no '@' to redact: the cut holds no control
+  // character either.
+  std::string message = mask_control_chars(words);
+  message += redact_credentials(mask_control_chars(outside));
+  return cut_to_chars(message, message_limit);
+}
+
 }  // namespace zelvane::util

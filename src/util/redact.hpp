@@ -35,6 +35,11 @@ std::string mask_control_chars(std::string_view text);
 
 // At most 256 characters of the masked, redacted text, then "…" when cut.
 std::string sanitize_message(std::string_view text);
+// The same for a message made of the system's own words followed by a text from outside (a
+// script's message, an engine's report): the outside text is redacted on its own before it
+// joins the words, so the words and their punctuation are never taken for a user name or a
+// password; both are masked, and the whole is cut as sanitize_message cuts.
+std::string sanitize_message(std::string_view words, std::string_view outside);
 // The first `limit` characters of the text, then "…" when anything was cut.
 std::string cut_to_chars(std::string_view text, std::size_t limit);
 

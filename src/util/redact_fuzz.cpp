@@ -16,6 +16,9 @@ void check_redaction(std::string_view text) {
   fuzz::check_hidden("redact", text, util::redact(text));
   fuzz::check_hidden("redact_credentials", text, util::redact_credentials(text));
   fuzz::check_hidden("sanitize_message", text, util::sanitize_message(text));
+  // The same text from outside after the system's own words.
+  fuzz::check_hidden("sanitize_message after words", text,
+                     util::sanitize_message("FindProxyForURL failed: ", text));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "ada.h"
 #include "util/ascii.hpp"
+#include "util/redact.hpp"
 #include "value/debug.hpp"
 #include "value/host.hpp"
 #include "value/ip.hpp"
@@ -295,5 +296,13 @@ void Url::remove_fragment() {
 
 bool Url::set_username(std::string_view username) { return set_credential(false, username); }
 bool Url::set_password(std::string_view password) { return set_credential(true, password); }
+
+std::string redact_url(std::string_view text) {
+  std::string masked(text);
+  if (auto url = Url::parse(text); url && !url->password().empty() && url->set_password("***")) {
+    masked = url->href();
+  }
+  return util::redact_credentials(masked);
+}
 
 }  // namespace zelvane::value

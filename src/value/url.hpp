@@ -78,4 +78,10 @@ class Url {
 // parses. Url::parse names ada's refusals with it.
 std::optional<UrlError> find_url_failure(std::string_view text);
 
+// A URL text as a repr shows it: the URL parser's password replaced by "***" (the user name
+// stays), then whatever util::redact_credentials takes as a password, which the URL parser
+// need not see (a PAC URL without "//": 'user:pw@wpad.corp/proxy.pac' has the scheme "user").
+// So it masks at least what the debug text of a PAC URL masks.
+std::string redact_url(std::string_view text);
+
 }  // namespace zelvane::value

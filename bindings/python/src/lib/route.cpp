@@ -361,12 +361,7 @@ std::expected<RouteValue, BindingError> RouteValue::from_result(RouteResult resu
   return route;
 }
 
-std::string redact_url(const std::string& text) {
-  auto url = Url::parse(text);
-  if (!url || url->password().empty()) return text;
-  if (!url->set_password("***")) return text;
-  return url->href();
-}
+std::string redact_url(const std::string& text) { return value::redact_url(text); }
 
 std::uint64_t route_hash(const RouteValue& route) {
   SipHash13 h;

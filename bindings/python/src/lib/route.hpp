@@ -56,7 +56,8 @@ std::expected<PacEngine, BindingError> parse_pac_engine(const std::optional<std:
 std::expected<RouteResult, BindingError> resolve_route(const ProxyConfig& config, std::string_view url,
                                                        const RouteOptions& options);
 std::expected<std::string, BindingError> step_url(const RouteStep& step);
-// The text with a URL password replaced by "***"; anything else unchanged.
+// value::redact_url: the URL parser's password and whatever util::redact_credentials takes as
+// a password replaced by "***"; anything else unchanged.
 std::string redact_url(const std::string& text);
 std::uint64_t route_hash(const RouteValue& route);
 

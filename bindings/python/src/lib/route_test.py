@@ -275,6 +275,25 @@ def test_script_failures_raise(windows, script, code):
     assert "pw@" not in str(info.value)
 
 
+@pytest.mark.parametrize("script, message", [
+    # The script's message is masked before it joins the words around it.
+    ("function FindProxyForURL(u, h) { throw 'user:secret@proxy.example'; }",
+     "PAC evaluation failed: FindProxyForURL failed: user:***@proxy.example"),
+    ("function FindProxyForURL(u, h) { throw new Error('user:12 secret@proxy.example'); }",
+     "PAC evaluation failed: FindProxyForURL failed: user:***@proxy.example"),
+    ("throw 'mail admin@example.com';",
+     "PAC evaluation failed: the PAC script failed to load: mail admin@example.com"),
+    ("function FindProxyForURL(u, h) { return @; }",
+     "PAC evaluation failed: the PAC script failed to load: unexpected token in expression:***@'"),
+])
+@sim_only
+def test_script_messages_keep_the_words_around_them(windows, script, message):
+    windows.set_ie_config(auto_config_url="http://wpad.corp/proxy.pac")
+    with pytest.raises(ZelvaneError) as info:
+        zelvane.read(env={}).route("http://b.test/", pac="quickjs", script=script)
+    assert (info.value.code, str(info.value)) == ("ERR_PAC_EVALUATION", message)
+
+
 @sim_only
 def test_hanging_script_times_out_within_its_budget(windows):
     windows.set_ie_config(auto_config_url="http://wpad.corp/proxy.pac")

@@ -181,6 +181,89 @@ def test_dropping_a_watcher_without_close_stops_its_watch(windows):
     calls.none_within(0.2)
 
 
+# A stop whose shutdown event cannot be set: close() (and dropping the watcher) still ends
+# the watch, within the backend's bound of about a second when SetEvent never works again, and
+# nothing is delivered after close() has returned. Run in its own interpreter, so that a close()
+# that hangs fails the test instead of pytest.
+UNSETTABLE_SHUTDOWN_PROGRAM = r"""
+import gc, os, sys, threading, time
+sys.path.insert(0, HERE)
+import _zelvane_sim as sim, zelvane
+from conftest import watch_threads
+
+faults = []
+
+
+def settled(condition, timeout=10):
+    deadline = time.monotonic() + timeout
+    while not condition() and time.monotonic() < deadline:
+        time.sleep(0.01)
+    return condition()
+
+
+def closed_within(close, seconds):
+    start = time.monotonic()
+    closer = threading.Thread(target=close, daemon=True)
+    closer.start()
+    closer.join(seconds)
+    if closer.is_alive():
+        print("close() did not return", file=sys.stderr)
+        os._exit(3)
+    return time.monotonic() - start
+
+
+def quiet(what):
+    if not settled(lambda: watch_threads() == []):
+        faults.append(f"{what}: left alive {watch_threads()}")
+    if not settled(lambda: sim.live_keys() == 0 and sim.live_handles() == 0):
+        faults.append(f"{what}: leaks: keys {sim.live_keys()}, handles {sim.live_handles()}")
+
+
+for poll in [None, 60]:
+    for failures in [1, 300]:  # SetEvent fails once, or every time the stop tries it
+        what = f"poll_interval={poll}, {failures} SetEvent failures"
+        sim.reset()
+        sim.set_ie_config(proxy="start.example:1")
+        calls = []
+        w = zelvane.watch(lambda e, s: calls.append((e, s)), env={}, poll_interval=poll)
+        sim.set_ie_config(proxy="first.example:1")
+        if not settled(lambda: len(calls) == 1):
+            faults.append(f"{what}: the first change was not delivered: {calls}")
+        for nth in range(1, failures + 1):
+            sim.fail_next("set_event", 6, nth=nth)
+        took = closed_within(w.close, 10)
+        if took > 3:
+            faults.append(f"{what}: close() took {took:.1f} s")
+        told = len(calls)
+        if failures > 1:
+            # The backend was let go: its thread ends at its next wake, reading nothing more.
+            if watch_threads() != ["zelvane-registr"]:
+                faults.append(f"{what}: after close() {watch_threads()}")
+            sim.set_ie_config(proxy="late.example:1")
+        quiet(what)
+        if len(calls) != told:
+            faults.append(f"{what}: on_change was called after close() returned: {calls[told:]}")
+
+# Dropped without close(): "zelvane-python" stops the watch by itself and ends.
+sim.reset()
+sim.set_ie_config(proxy="start.example:1")
+w = zelvane.watch(lambda e, s: None, env={})
+sim.fail_next("set_event", 6)
+del w
+gc.collect()
+quiet("dropped")
+
+print("\n".join(faults) or "ok", file=sys.stderr if faults else sys.stdout)
+"""
+
+
+def test_close_returns_when_the_shutdown_event_cannot_be_set():
+    import os
+    code = UNSETTABLE_SHUTDOWN_PROGRAM.replace("HERE", repr(os.path.dirname(os.path.abspath(__file__))), 1)
+    status, out, err = run_program(code, timeout=90)
+    assert (status, out.strip()) == (0, "ok"), err
+
+
 def test_interpreter_exit_with_watchers_open():
     code = textwrap.dedent("""
         import _zelvane_sim, zelvane

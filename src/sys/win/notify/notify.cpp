@@ -3,6 +3,7 @@
 #include "sys/watch.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -115,20 +116,38 @@ Error watch_setup_error(std::string_view what, const Error& error, std::string_v
   return Error::io(context, OsError::wrapping(error));
 }
 
-std::optional<Error> registry_thread_loop(Platform& platform, Handle shutdown, std::vector<WatchedKey> keys,
-                                          const WatchOptions& options, watch::WatchState& state) {
+void StopSignal::mark_ended() noexcept {
+  {
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+  }
+  ended_cv_.notify_all();
+}
+
+bool StopSignal::wait_ended_for(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return ended_cv_.wait_for(lock, timeout, [this] { return ended_; });
+}
+
+std::optional<Error> registry_thread_loop(Platform& platform, const StopSignal& stop,
+                                          std::vector<WatchedKey> keys, const WatchOptions& options,
+                                          watch::WatchState& state) {
   // The shutdown comes first, so that it wins over a notification set at the same moment.
   std::vector<Handle> handles;
   handles.reserve(keys.size() + 1);
-  handles.push_back(shutdown);
+  handles.push_back(stop.shutdown());
   for (const WatchedKey& key : keys) handles.push_back(key.event.get());
   std::vector<bool> armed(keys.size(), true);
   const std::uint32_t main_timeout = main_timeout_ms(options.poll_interval);
   const std::chrono::nanoseconds settle = settle_time(options.settle_delay);
   const bool has_poll_interval = options.poll_interval.has_value();
 
+  // The stop flag is read at every wake and before every wait but the first: a stop whose
+  // event could not be set ends the loop at the next wake all the same, with nothing more read
+  // or published, and one that came during a reading ends it before it waits again.
   for (;;) {
     auto woken = wait_for_events(platform, handles, main_timeout);
+    if (stop.requested()) return std::nullopt;
     if (!woken) return std::move(woken.error());
     if (woken->kind == WaitOutcome::Kind::Shutdown) return std::nullopt;
     // A fatal re-arm ends the watch only after the reading of this change is published.
@@ -145,6 +164,7 @@ std::optional<Error> registry_thread_loop(Platform& platform, Handle shutdown, s
       const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
       const auto timeout = static_cast<std::uint32_t>(std::min<std::int64_t>(remaining, kLongestWaitMs));
       auto during = wait_for_events(platform, handles, timeout);
+      if (stop.requested()) return std::nullopt;
       if (!during) return std::move(during.error());
       if (during->kind == WaitOutcome::Kind::Shutdown) return std::nullopt;
       if (during->kind == WaitOutcome::Kind::Timeout) break;
@@ -152,34 +172,38 @@ std::optional<Error> registry_thread_loop(Platform& platform, Handle shutdown, s
       if (again && !fatal) fatal = std::move(again);
     }
 
+    if (stop.requested()) return std::nullopt;
     if (auto reading = read_windows_config(platform, ReadOptions{options.group_policy})) {
       state.publish(std::move(*reading));
     } else {
       state.push_error(std::move(reading.error()));
     }
     if (fatal) return fatal;
+    if (stop.requested()) return std::nullopt;
   }
 }
 
-void registry_thread_main(Platform& platform, Handle shutdown, std::vector<WatchedKey> keys,
+void registry_thread_main(Platform& platform, std::shared_ptr<StopSignal> stop, std::vector<WatchedKey> keys,
                           WatchOptions options, std::shared_ptr<watch::WatchState> state) noexcept {
   try {
     watch::BackendThreadGuard guard(state);
     if (std::optional<Error> error =
-            registry_thread_loop(platform, shutdown, std::move(keys), options, *state)) {
+            registry_thread_loop(platform, *stop, std::move(keys), options, *state)) {
       state->push_error(std::move(*error));
     }
     guard.release();
   } catch (const std::exception&) {
     // The guard recorded the failure and ended the stream on its way out.
   }
+  state.reset();
+  stop->mark_ended();
 }
 
 Result<std::unique_ptr<Watch>> Watch::create(Platform& platform, const WatchOptions& options) {
   std::unique_ptr<Watch> watch(new Watch(platform));
   auto shutdown = create_event(platform, true, "creating the zelvane shutdown event");
   if (!shutdown) return std::unexpected(std::move(shutdown.error()));
-  watch->shutdown_ = std::move(*shutdown);
+  watch->stop_ = std::make_shared<StopSignal>(std::move(*shutdown));
 
   if (auto user = arm_user_key(platform, watch->keys_); !user) {
     if (!options.poll_interval)
@@ -209,11 +233,10 @@ Result<void> Watch::spawn(const WatchOptions& options, std::shared_ptr<watch::Wa
   }
   spawned_ = true;
   Platform& platform = *platform_;
-  const Handle shutdown = shutdown_.get();
   // The keys go with the body: an unstarted body releases them.
-  auto started = platform.spawn_thread(kThreadName, [&platform, shutdown, keys = std::exchange(keys_, {}),
+  auto started = platform.spawn_thread(kThreadName, [&platform, stop = stop_, keys = std::exchange(keys_, {}),
                                                      options, state = std::move(state)]() mutable {
-    registry_thread_main(platform, shutdown, std::move(keys), std::move(options), std::move(state));
+    registry_thread_main(platform, std::move(stop), std::move(keys), std::move(options), std::move(state));
   });
   if (!started) {
     const SpawnError& e = started.error();
@@ -225,9 +248,33 @@ Result<void> Watch::spawn(const WatchOptions& options, std::shared_ptr<watch::Wa
 }
 
 void Watch::stop() noexcept {
-  if (shutdown_) platform_->set_event(shutdown_.get());
   ThreadHandle thread = std::move(thread_);
-  thread.join();
+  if (!stop_) {
+    thread.join();
+    return;
+  }
+  // The flag first: the thread reads it at its next wake, however it is woken.
+  stop_->request();
+  bool woken = platform_->set_event(stop_->shutdown()).ok;
+  if (!thread.joinable()) return;
+  // SetEvent failed: try again at a steady pace until it works or the thread has ended by
+  // itself (a change or a tick woke it, or it was between two waits), for a bounded time.
+  try {
+    const auto give_up = std::chrono::steady_clock::now() + kStopGiveUpAfter;
+    while (!woken && std::chrono::steady_clock::now() < give_up) {
+      if (stop_->wait_ended_for(kStopRetryEvery)) break;
+      woken = platform_->set_event(stop_->shutdown()).ok;
+    }
+    if (woken || stop_->wait_ended_for(std::chrono::milliseconds(0))) {
+      thread.join();
+      return;
+    }
+  } catch (const std::exception&) {
+    // A clock or a lock that failed: let the thread go as below.
+  }
+  // Left to end by itself: it holds its own share of the stop signal, its keys and the watch
+  // state, reads and publishes nothing more, and closes the event when it lets go.
+  thread.let_go();
 }
 
 Result<watch::WatchStream> open_watch_stream(Platform& platform, const WatchOptions& options) {

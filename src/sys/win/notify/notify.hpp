@@ -16,10 +16,13 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -60,6 +63,11 @@ inline constexpr std::string_view kThreadName = "zelvane-registry";
 // The floor of the poll tick, and the ceiling of the settle delay.
 inline constexpr std::uint32_t kPollFloorMs = 200;
 inline constexpr std::uint64_t kSettleCeilingSecs = 86'400;
+// A stop whose shutdown event cannot be set tries again at this pace, meanwhile watching for
+// the thread's end, and gives up after the bound: the thread is then left to end by itself at
+// its next wake (a change, a tick, a failed wait), when it sees the stop flag.
+inline constexpr std::chrono::milliseconds kStopRetryEvery{10};
+inline constexpr std::chrono::milliseconds kStopGiveUpAfter{1000};
 
 // One armed key. Released in this order: the key, then its event.
 struct WatchedKey {
@@ -68,6 +76,35 @@ struct WatchedKey {
   RegKey key;
   SourceKind source;
   bool mandatory = false;  // the current user's key
+};
+
+// How a Watch stops its thread, shared by the two: the shutdown event (manual-reset), the stop
+// flag that the thread reads at every wake and after every reading, so that a stop never rests
+// on SetEvent alone, and the mark of the thread's end, which lets a stop wait for it with a
+// bound. The last of the two owners to let go closes the event, so the thread never waits on
+// a closed handle, even when a stop gave up on it.
+class StopSignal {
+ public:
+  explicit StopSignal(HandleGuard shutdown) noexcept : shutdown_(std::move(shutdown)) {}
+  StopSignal(const StopSignal&) = delete;
+  StopSignal& operator=(const StopSignal&) = delete;
+
+  Handle shutdown() const { return shutdown_.get(); }
+  void request() noexcept { requested_.store(true); }
+  bool requested() const noexcept { return requested_.load(); }
+
+  // The thread's last act on its own state: its keys and its share of the watch state are
+  // released by then.
+  void mark_ended() noexcept;
+  // Whether the thread has ended, waiting for it at most the time given.
+  bool wait_ended_for(std::chrono::milliseconds timeout);
+
+ private:
+  HandleGuard shutdown_;
+  std::atomic<bool> requested_{false};
+  std::mutex mutex_;
+  std::condition_variable ended_cv_;
+  bool ended_ = false;
 };
 
 // The answer of one wait.
@@ -103,14 +140,16 @@ std::optional<Error> rearm_key(Platform& platform, std::span<WatchedKey> keys, s
 // matters, and the way out; the first error is carried as its source.
 Error watch_setup_error(std::string_view what, const Error& error, std::string_view why);
 
-// The loop of the watch thread: nothing when shut down, or the error that ended it. The keys
-// are released before it returns, however it ends.
-std::optional<Error> registry_thread_loop(Platform& platform, Handle shutdown, std::vector<WatchedKey> keys,
-                                          const WatchOptions& options, watch::WatchState& state);
+// The loop of the watch thread: nothing when shut down (the event set, or the stop flag seen
+// at a wake or after a reading), or the error that ended it. The keys are released before it
+// returns, however it ends.
+std::optional<Error> registry_thread_loop(Platform& platform, const StopSignal& stop,
+                                          std::vector<WatchedKey> keys, const WatchOptions& options,
+                                          watch::WatchState& state);
 
 // The body of "zelvane-registry": the loop under the guard that marks the end of the stream,
-// its error queued last.
-void registry_thread_main(Platform& platform, Handle shutdown, std::vector<WatchedKey> keys,
+// its error queued last; then the end is marked on the stop signal.
+void registry_thread_main(Platform& platform, std::shared_ptr<StopSignal> stop, std::vector<WatchedKey> keys,
                           WatchOptions options, std::shared_ptr<watch::WatchState> state) noexcept;
 
 // The backend of one watch. Destroying it stops the thread, waits for it, and closes what is
@@ -126,8 +165,11 @@ class Watch final : public watch::WatchBackend {
   // Starts the thread, which takes the keys. Called once per watch: a second call is a
   // programming error that ends the process.
   Result<void> spawn(const WatchOptions& options, std::shared_ptr<watch::WatchState> state);
-  // Sets the shutdown event and waits for the thread; a change being settled is not read.
-  // Calling it again only sets the event again.
+  // Raises the stop flag, sets the shutdown event and waits for the thread; a change being
+  // settled is not read. When the event cannot be set, it tries again every kStopRetryEvery
+  // while watching for the thread's end, and after kStopGiveUpAfter lets the thread go: it
+  // ends by itself at its next wake, reading and publishing nothing more, and closes the event
+  // then. Calling it again only raises the flag and sets the event again.
   void stop() noexcept;
 
   // The sources whose key could not be armed at the opening, in the order they are armed.
@@ -139,8 +181,8 @@ class Watch final : public watch::WatchBackend {
 
   Platform* platform_;
   std::vector<SourceKind> unwatched_;
-  std::vector<WatchedKey> keys_;  // until the thread takes them
-  HandleGuard shutdown_;          // manual-reset; closed only once the thread has been joined
+  std::vector<WatchedKey> keys_;      // until the thread takes them
+  std::shared_ptr<StopSignal> stop_;  // with the thread, which may outlive a stop that gave up
   std::size_t armed_count_ = 0;
   bool spawned_ = false;
   ThreadHandle thread_;

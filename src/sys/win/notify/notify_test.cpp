@@ -525,6 +525,50 @@ TEST_F(NotifyTest, ReleasingTheStreamStopsTheThreadAndReleasesEverything) {
   EXPECT_EQ(control().live_notifications(), 0u);
 }
 
+TEST_F(NotifyTest, AStopWhoseEventCannotBeSetTriesAgain) {
+  for (const std::optional<Duration> poll :
+       {std::optional<Duration>{}, std::optional<Duration>{Duration{60, 0}}}) {
+    start(options({}, poll));
+    std::weak_ptr<watch::WatchState> state = stream_->state();
+    control().clear_log();
+    control().fail_next(Op::SetEvent, "", kErrorInvalidHandle, 1);
+    stream_.reset();
+    EXPECT_TRUE(state.expired()) << "the thread was joined";
+    const auto sets = calls(Op::SetEvent);
+    ASSERT_EQ(sets.size(), 2u);
+    EXPECT_TRUE(sets[0].injected);
+    EXPECT_FALSE(sets[1].injected);
+    EXPECT_EQ(control().live_handles(), 0u);
+    EXPECT_EQ(control().live_notifications(), 0u);
+  }
+}
+
+TEST_F(NotifyTest, AStopWhoseEventCanNeverBeSetLetsTheThreadEndAtItsNextWake) {
+  for (const std::optional<Duration> poll :
+       {std::optional<Duration>{}, std::optional<Duration>{Duration{60, 0}}}) {
+    start(options({}, poll));
+    std::weak_ptr<watch::WatchState> state = stream_->state();
+    for (std::uint32_t nth = 1; nth <= 1000; ++nth)
+      control().fail_next(Op::SetEvent, "", kErrorInvalidHandle, nth);
+    const auto before = std::chrono::steady_clock::now();
+    stream_.reset();
+    const auto took = std::chrono::steady_clock::now() - before;
+    EXPECT_GE(took, kStopGiveUpAfter);
+    EXPECT_LT(took, kStopGiveUpAfter + 2s) << "the stop is bounded";
+    EXPECT_FALSE(state.expired()) << "the thread still waits, on its own share of everything";
+    EXPECT_EQ(control().live_handles(), 4u) << "the shutdown event stays open for it, with the key events";
+    control().clear_log();
+    // A change wakes it: it sees the stop, reads nothing and closes what it holds.
+    user_proxy(u"p.example:1");
+    EXPECT_TRUE(logged([&](const auto&) { return control().live_handles() == 0; }));
+    EXPECT_TRUE(state.expired());
+    EXPECT_EQ(count(control().log(), Op::WinHttpIeProxyConfig), 0u) << "nothing was read after the stop";
+    EXPECT_EQ(control().live_keys(), 0u);
+    control().reset();  // the faults left over
+    standard_keys();
+  }
+}
+
 TEST_F(NotifyTest, SpawningTwiceIsAProgrammingError) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(
