@@ -51,8 +51,4 @@ std::optional<ReadOptions> read_options(const RawReadArgs& args);
 
 extern PyMethodDef read_def;
 
-// Registers the watcher through which an unchanged `env` dict is read again without its lock;
-// called once the module is made (the module lives in the main interpreter alone).
-int watch_env_dicts();
-
 }  // namespace zelvane::python
