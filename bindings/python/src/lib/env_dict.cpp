@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "layer_cache.hpp"
-#include "util/utf8.hpp"
+#include "py_args.hpp"
 
 namespace zelvane::python {
 namespace {
@@ -131,7 +131,7 @@ std::shared_ptr<const env::EnvVars> copy_env(PyObject* env) {
   for (const auto& pair : taken.pairs) {
     std::string name(text.substr(pair.name_at, pair.name_size));
     if (pair.value) {
-      auto value = lossy_value(pair.value.get());
+      auto value = lossy_text_of(pair.value.get());
       if (!value) return nullptr;
       vars.insert_or_assign(std::move(name), std::move(*value));
     } else {
@@ -143,17 +143,10 @@ std::shared_ptr<const env::EnvVars> copy_env(PyObject* env) {
   return shared;
 }
 
-std::optional<std::string> lossy_value(PyObject* value) {
-  Py_ssize_t size = 0;
-  if (const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size)) {
-    return std::string(utf8, static_cast<std::size_t>(size));
-  }
-  if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return std::nullopt;
-  PyErr_Clear();
-  PyRef bytes(PyUnicode_AsEncodedString(value, "utf-8", "surrogatepass"));
-  if (!bytes) return std::nullopt;
-  return util::utf8_lossy(std::string_view(PyBytes_AS_STRING(bytes.get()),
-                                           static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get()))));
+bool env_vars(PyObject* given, std::shared_ptr<const env::EnvVars>& out, const char*) {
+  if (given == Py_None) return true;
+  out = copy_env(given);
+  return out != nullptr;
 }
 
 int watch_env_dicts() {

@@ -5,8 +5,6 @@
 #include "py.hpp"
 
 #include <memory>
-#include <optional>
-#include <string>
 
 #include "env/env.hpp"
 
@@ -16,9 +14,8 @@ namespace zelvane::python {
 // reads (env::is_read_name); null with the Python error set when dict() or an entry refuses.
 std::shared_ptr<const env::EnvVars> copy_env(PyObject* env);
 
-// The text of a str, taking a lone surrogate lossily: encoded keeping its surrogates, then each
-// invalid sequence becomes U+FFFD. None only with an error of the interpreter's.
-std::optional<std::string> lossy_value(PyObject* value);
+// The converter of an `env` argument: None leaves it out (the process environment is read).
+bool env_vars(PyObject* given, std::shared_ptr<const env::EnvVars>& out, const char* name);
 
 // Registers the watcher through which an unchanged `env` dict is read again without its lock;
 // called once the module is made (the module lives in the main interpreter alone).

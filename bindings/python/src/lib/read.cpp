@@ -8,6 +8,7 @@
 #include "env_dict.hpp"
 #include "layer_cache.hpp"
 #include "process_env.hpp"
+#include "py_args.hpp"
 #include "py_entry.hpp"
 #include "snapshot.hpp"
 #include "sys/reader.hpp"
@@ -15,48 +16,20 @@
 namespace zelvane::python {
 namespace {
 
-// The arguments' own errors, raised as the argument parser words them (with its suggestion of
-// a near keyword): made only for a call that is wrong.
-PyObject* raise_argument_error(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  PyRef tuple(PyTuple_New(nargs));
-  if (!tuple) return nullptr;
-  for (Py_ssize_t i = 0; i < nargs; ++i) PyTuple_SET_ITEM(tuple.get(), i, Py_NewRef(args[i]));
-  PyRef kwargs(PyDict_New());
-  if (!kwargs) return nullptr;
-  const Py_ssize_t count = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
-  for (Py_ssize_t i = 0; i < count; ++i) {
-    if (PyDict_SetItem(kwargs.get(), PyTuple_GET_ITEM(kwnames, i), args[nargs + i]) < 0) return nullptr;
-  }
-  static const char* keywords[] = {"env", "precedence", nullptr};
-  PyObject* env = nullptr;
-  PyObject* precedence = nullptr;
-  if (PyArg_ParseTupleAndKeywords(tuple.get(), kwargs.get(), "|$OO:read", const_cast<char**>(keywords), &env,
-                                  &precedence)) {
-    PyErr_SetString(PyExc_SystemError, "read(): arguments refused without a reason");
-  }
-  return nullptr;
-}
+using ReadParam = Param<ReadArgs>;
+constexpr Signature kReadSignature{
+    "read",
+    {
+        ReadParam::of<&ReadArgs::env, env_vars>("env", Pass::Name),
+        ReadParam::of<&ReadArgs::precedence, lossy_text_or_none>("precedence", Pass::Name),
+    },
+    {"precedence", "env"}};
 
-PyObject* read_impl(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  // Called with its arguments in place: no tuple or dict made for them on every reading.
-  const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-  if (nargs != 0) return raise_argument_error(args, nargs, kwnames);
-  PyObject* env = Py_None;
-  PyObject* precedence = Py_None;
-  const Py_ssize_t count = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
-  for (Py_ssize_t i = 0; i < count; ++i) {
-    PyObject* name = PyTuple_GET_ITEM(kwnames, i);
-    if (PyUnicode_CompareWithASCIIString(name, "env") == 0) {
-      env = args[i];
-    } else if (PyUnicode_CompareWithASCIIString(name, "precedence") == 0) {
-      precedence = args[i];
-    } else {
-      return raise_argument_error(args, nargs, kwnames);
-    }
-  }
-  auto raw = take_read_args(env, precedence);
-  if (!raw) return nullptr;
-  auto options = read_options(*raw);
+// Called with its arguments in place: no tuple or dict made for them on every reading.
+PyObject* read_impl(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  ReadArgs raw;
+  if (!kReadSignature.bind(args, nargs, kwnames, raw)) return nullptr;
+  auto options = read_options(raw);
   if (!options) return nullptr;
 
   auto reading = run_detached([] { return read_system_config(); });
@@ -66,8 +39,8 @@ PyObject* read_impl(PyObject* /*module*/, PyObject* const* args, Py_ssize_t narg
   return new_snapshot(std::move(merged), reading->os_readable);
 }
 
-PyObject* read_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return guarded([&] { return read_impl(module, args, nargsf, kwnames); });
+PyObject* read_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&] { return read_impl(args, nargs, kwnames); });
 }
 
 }  // namespace
@@ -108,26 +81,7 @@ ProxyConfig apply_env_layer(ReadOptions&& options, ProxyConfig config) {
   return apply_env_layer(std::as_const(options), std::move(config));
 }
 
-std::optional<RawReadArgs> take_read_args(PyObject* env, PyObject* precedence) {
-  RawReadArgs raw;
-  if (precedence != Py_None) {
-    if (!PyUnicode_Check(precedence)) {
-      PyErr_Format(PyExc_TypeError, "argument 'precedence' must be str or None, not %s",
-                   Py_TYPE(precedence)->tp_name);
-      return std::nullopt;
-    }
-    auto text = lossy_value(precedence);
-    if (!text) return std::nullopt;
-    raw.precedence = std::move(*text);
-  }
-  if (env != Py_None) {
-    raw.env = copy_env(env);
-    if (!raw.env) return std::nullopt;
-  }
-  return raw;
-}
-
-std::optional<ReadOptions> read_options(const RawReadArgs& args) {
+std::optional<ReadOptions> read_options(const ReadArgs& args) {
   auto precedence = parse_precedence(args.precedence);
   if (!precedence) {
     to_py_err(precedence.error());

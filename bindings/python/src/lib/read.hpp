@@ -6,6 +6,7 @@
 #include <expected>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "env/env.hpp"
 #include "py_errors.hpp"
@@ -38,16 +39,15 @@ ProxyConfig apply_env_layer(const ReadOptions& options, ProxyConfig config);
 // The same, moving the layer's lists into the configuration where nothing else holds the layer.
 ProxyConfig apply_env_layer(ReadOptions&& options, ProxyConfig config);
 
-// Checks `precedence` (None or str) and copies `env` (None, or anything dict() takes) into a
-// map of text, keeping only the names the environment layer reads (env::is_read_name); null
-// with the Python error set when a check fails.
-struct RawReadArgs {
+// `env` and `precedence` as their converters left them (env_vars, lossy_text_or_none): read()
+// and watch() take them alike, the precedence's type before the copy of `env`.
+struct ReadArgs {
   std::optional<std::string> precedence;
   std::shared_ptr<const EnvVars> env;  // none for the process environment
 };
-std::optional<RawReadArgs> take_read_args(PyObject* env, PyObject* precedence);
-// The rest of the option parsing: the precedence text and the environment layer.
-std::optional<ReadOptions> read_options(const RawReadArgs& args);
+// The rest of the option parsing: the precedence text and the environment layer; none with the
+// Python error set.
+std::optional<ReadOptions> read_options(const ReadArgs& args);
 
 extern PyMethodDef read_def;
 
