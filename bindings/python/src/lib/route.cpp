@@ -1,7 +1,6 @@
 #include "route.hpp"
 
 #include <array>
-#include <atomic>
 #include <utility>
 
 #include "detached.hpp"
@@ -22,25 +21,6 @@ using value::Url;
 using RouteClass = StaticType<RouteValue>;
 
 BindingError bad_value(std::string message) { return {std::move(message), kErrInvalidArgValue}; }
-
-#ifdef ZELVANE_PLATFORM_sim
-// Cleared by the simulation's control module, so that its tests can walk the road of a build
-// without the operating system's resolver.
-std::atomic<bool> g_native_engine_present{true};
-#endif
-
-Result<std::vector<RouteStep>> native_road(const ProxyConfig& config, const Url& url, bool wpad) {
-#ifdef ZELVANE_PLATFORM_sim
-  if (!g_native_engine_present.load(std::memory_order_relaxed)) {
-    // What a build without the resolver answers for a PAC URL or discovery with a host.
-    if (const auto* pac = config.effective.get_if<ProxyMode::Pac>()) {
-      return std::unexpected(Error(Error::PacFetchRequired{pac->url}));
-    }
-    return std::unexpected(Error(Error::PacNotSupported{"wpad"}));
-  }
-#endif
-  return pac::route_native(config, url, wpad);
-}
 
 std::string_view kind_name(RouteKind kind) {
   switch (kind) {
@@ -261,9 +241,8 @@ std::expected<RouteResult, BindingError> resolve_route(const ProxyConfig& config
                                                        const RouteOptions& options) {
   auto url = Url::parse(url_text);
   if (!url) return std::unexpected(BindingError{std::string(value::message(url.error())), kErrInvalidUrl});
-  auto answer =
-      pac::resolve(config, *url, pac::RouteRequest{options.pac, options.script, options.wpad, options.policy},
-                   native_road);
+  auto answer = pac::resolve(config, *url,
+                             pac::RouteRequest{options.pac, options.script, options.wpad, options.policy});
   if (!answer) return std::unexpected(error_parts(answer.error()));
   return std::move(*answer);
 }
@@ -326,12 +305,6 @@ std::uint64_t route_hash(const RouteValue& route) {
 }
 
 PyTypeObject* route_type() { return route_class.type(); }
-
-#ifdef ZELVANE_PLATFORM_sim
-void set_native_engine_present(bool present) {
-  g_native_engine_present.store(present, std::memory_order_relaxed);
-}
-#endif
 
 namespace {
 

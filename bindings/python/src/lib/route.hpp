@@ -62,10 +62,6 @@ std::string redact_url(const std::string& text);
 std::uint64_t route_hash(const RouteValue& route);
 
 PyTypeObject* route_type();
-#ifdef ZELVANE_PLATFORM_sim
-// false: the native road answers as a build without WinHTTP (tests of the sim build only).
-void set_native_engine_present(bool present);
-#endif
 // Snapshot.route on the snapshot's configuration (METH_FASTCALL | METH_KEYWORDS: no tuple of
 // arguments is made for a call).
 PyObject* route_method(const ProxyConfig& config, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);

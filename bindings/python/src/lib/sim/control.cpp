@@ -10,7 +10,6 @@
 #include "detached.hpp"
 #include "py_entry.hpp"
 #include "py_errors.hpp"
-#include "route.hpp"
 #include "snapshot.hpp"
 #include "sys/win/sim/sim.hpp"
 #include "watcher.hpp"
@@ -71,7 +70,6 @@ bool root_of(const char* text, sim::Root& root) {
 PyObject* reset(PyObject*, PyObject*) {
   return guarded([] {
     control().reset();
-    set_native_engine_present(true);
     Py_RETURN_NONE;
   });
 }
@@ -484,7 +482,7 @@ PyObject* set_native_engine(PyObject*, PyObject* arg) {
     PyErr_SetString(PyExc_TypeError, "set_native_engine() takes a bool");
     return nullptr;
   }
-  set_native_engine_present(arg == Py_True);
+  control().set_proxy_resolver_present(arg == Py_True);
   Py_RETURN_NONE;
 }
 
