@@ -40,8 +40,8 @@ model::Result<std::vector<model::RouteStep>> route_native(const model::ProxyConf
 std::optional<model::Result<std::vector<model::RouteStep>>> route_native_settled(
     const model::ProxyConfig& config, const value::Url& url);
 
-// route_native without the engine: route_native_settled, else pac::unevaluable (Part 2.101's
-// road without a script: PacFetchRequired with the PAC URL, PacNotSupported "wpad").
+// route_native without the engine: route_native_settled, else pac::unevaluable (the PAC route
+// entry's road without a script: PacFetchRequired with the PAC URL, PacNotSupported "wpad").
 model::Result<std::vector<model::RouteStep>> route_native_absent(const model::ProxyConfig& config,
                                                                  const value::Url& url);
 

@@ -1,8 +1,8 @@
-// Which road answers a URL, decided once: the module's route operation (Part 4.104) asks here,
-// with the engine choice, the caller's script, the WPAD switch and the policy of its call, and
-// gets back what a Route holds. The roads themselves are the static route (Part 1.110), the PAC
-// route entry's QuickJS-ng evaluation (Part 2.101) and the native engine (pac/native.hpp,
-// Part 3.104); this decides between them and runs the one it chose.
+// Which road answers a URL, decided once: the module's route operation asks here, with the
+// engine choice, the caller's script, the WPAD switch and the policy of its call, and gets back
+// what a Route holds. The roads themselves are the static route (route/static_route.hpp), the
+// PAC route entry's QuickJS-ng evaluation (pac/route_entry.hpp) and the native engine
+// (pac/native.hpp); this decides between them and runs the one it chose.
 #pragma once
 
 #include <cstdint>
@@ -49,7 +49,7 @@ struct RouteAnswer {
 using NativeRoad = model::Result<std::vector<model::RouteStep>> (*)(const model::ProxyConfig& config,
                                                                     const value::Url& url, bool wpad);
 
-// The decision of Part 4.104, on the configuration's effective mode, the URL's host (usable
+// The decision, on the configuration's effective mode, the URL's host (usable
 // when route::has_usable_host), the caller's script (U), the engine choice (P) and the WPAD
 // switch (W); the first row that applies decides:
 //   1. Direct or Manual: the static route; its error is the answer.

@@ -108,8 +108,8 @@ struct Row {
   Road road;
 };
 
-// Part 4.104's table, tested from the top, the first row that applies deciding. Beyond the
-// Part, the core answers the requests that the module refuses before it asks (a script with
+// The decision table, tested from the top, the first row that applies deciding. Beyond what the
+// module asks, the core answers the requests that the module refuses before it asks (a script with
 // "none", wpad with "none" or "quickjs") by the same rows: row 3 takes a script with "none",
 // row 8 discovery with wpad under "none" or "quickjs".
 constexpr Row kTable[] = {
