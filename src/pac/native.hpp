@@ -1,8 +1,10 @@
 // The route through the operating system's own PAC resolver (WinHTTP), for the module. The
 // build chooses the engine: the Windows builds ask WinHTTP (pac/winhttp); a build without
-// Windows has none.
+// Windows has none (native_none.cpp), and a Windows whose WinHTTP has no resolver answers as
+// that build does.
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "model/config.hpp"
@@ -12,7 +14,8 @@
 
 namespace zelvane::pac {
 
-// Whether this build has the native engine.
+// Whether this build has the native engine (in the Windows builds: whether the platform's
+// WinHTTP has its proxy resolver).
 bool native_engine_present();
 
 // The route of `url` under `config` through the process-wide session for `wpad` (with wpad
@@ -27,5 +30,19 @@ bool native_engine_present();
 // engine routes them.
 model::Result<std::vector<model::RouteStep>> route_native(const model::ProxyConfig& config,
                                                           const value::Url& url, bool wpad);
+
+// ---- shared by the engines (pac/native.cpp)
+
+// What the native engine answers without asking a resolver: an inline script (which no
+// resolver takes) PacNotSupported "pac-inline", host or not; a direct or manual setting its
+// static route; a PAC URL or WPAD discovery for a URL without a usable host one Direct step.
+// None for a PAC URL or WPAD discovery with a usable host: the resolver's question.
+std::optional<model::Result<std::vector<model::RouteStep>>> route_native_settled(
+    const model::ProxyConfig& config, const value::Url& url);
+
+// route_native without the engine: route_native_settled, else pac::unevaluable (the PAC route
+// entry's road without a script: PacFetchRequired with the PAC URL, PacNotSupported "wpad").
+model::Result<std::vector<model::RouteStep>> route_native_absent(const model::ProxyConfig& config,
+                                                                 const value::Url& url);
 
 }  // namespace zelvane::pac

@@ -2,21 +2,9 @@
 
 #include "pac/pool.hpp"
 #include "pac/quickjs.hpp"
-#include "route/static_route.hpp"
+#include "pac/resolve.hpp"
 
 namespace zelvane::pac {
-namespace {
-
-bool has_host(const Url& url) {
-  const std::optional<Host> host = url.host();
-  if (!host) return false;
-  const std::string* name = host->as_domain();
-  return name == nullptr || !name->empty();
-}
-
-std::vector<RouteStep> direct() { return {RouteStep{RouteStep::Direct{}}}; }
-
-}  // namespace
 
 Url prepare_url(const Url& url) {
   Url prepared = url;
@@ -52,23 +40,22 @@ Result<std::vector<RouteStep>> evaluate_for_url(const hostfn::PacPolicy& policy,
 
 Result<std::vector<RouteStep>> route_with_script(std::string_view script, const Url& url,
                                                  const hostfn::PacPolicy& policy) {
-  return evaluate_for_url(policy, script, prepare_url(url), script_host(url));
+  return evaluate_for_url(policy, script, url, script_host(url));
+}
+
+Error unevaluable(const ProxyMode& mode) {
+  if (const auto* pac = mode.get_if<ProxyMode::Pac>()) return Error::PacFetchRequired{pac->url};
+  return Error::PacNotSupported{"wpad"};
 }
 
 Result<std::vector<RouteStep>> route(const ProxyConfig& config, const Url& url,
                                      std::optional<std::string_view> script,
                                      const hostfn::PacPolicy& policy) {
-  const ProxyMode& mode = config.effective;
-  if (mode.is<ProxyMode::Direct>() || mode.is<ProxyMode::Manual>())
-    return zelvane::route::route_static(mode, url);
-  if (!has_host(url)) return direct();
-  if (script) return route_with_script(*script, url, policy);
-  if (const auto* pac = mode.get_if<ProxyMode::Pac>())
-    return std::unexpected(Error::PacFetchRequired{pac->url});
-  if (const auto* inline_pac = mode.get_if<ProxyMode::PacInline>()) {
-    return route_with_script(inline_pac->script, url, policy);
-  }
-  return std::unexpected(Error::PacNotSupported{"wpad"});
+  // The QuickJS-ng road of the one decision; what it leaves unevaluated is this entry's error.
+  auto answer = resolve(config, url, RouteRequest{EngineChoice::QuickJs, script, false, policy}, nullptr);
+  if (!answer) return std::unexpected(std::move(answer.error()));
+  if (answer->kind != RouteKind::Steps) return std::unexpected(unevaluable(config.effective));
+  return std::move(answer->steps);
 }
 
 }  // namespace zelvane::pac

@@ -35,15 +35,20 @@ std::string script_host(const Url& url);
 Result<std::vector<RouteStep>> evaluate_for_url(const hostfn::PacPolicy& policy, std::string_view script,
                                                 const Url& url, std::string_view host);
 
-// evaluate_for_url with the prepared URL and the host of the URL as given.
+// evaluate_for_url with the URL (which it prepares) and the host of the URL as given.
 Result<std::vector<RouteStep>> route_with_script(std::string_view script, const Url& url,
                                                  const hostfn::PacPolicy& policy);
 
-// The route of the URL under the configuration's effective mode: Direct and Manual by the
-// static route (script and policy unused); a URL without a host (or with an empty one) one
-// Direct step without evaluating anything; a caller's script evaluated under any
-// script-based setting, ahead of the snapshot's inline script; a PAC URL PacFetchRequired
-// (it is not fetched here); WPAD discovery PacNotSupported "wpad".
+// What the road without a script at hand answers for a PAC URL (PacFetchRequired with the
+// mode's PAC URL: it is not fetched here) or WPAD discovery (PacNotSupported "wpad"); the mode
+// is one of those two.
+Error unevaluable(const ProxyMode& mode);
+
+// The route of the URL under the configuration's effective mode, the QuickJS-ng road of
+// pac::resolve (pac/resolve.hpp): Direct and Manual by the static route (script and policy
+// unused); a URL without a usable host one Direct step without evaluating anything; a caller's
+// script evaluated under any script-based setting, ahead of the snapshot's inline script; a
+// PAC URL or WPAD discovery without a script `unevaluable`.
 Result<std::vector<RouteStep>> route(const ProxyConfig& config, const Url& url,
                                      std::optional<std::string_view> script, const hostfn::PacPolicy& policy);
 

@@ -19,9 +19,19 @@ bool is_unusable(const SchemeEntry* e) {
 // Use or Disabled: an entry that decides for its slot.
 bool decides(const SchemeEntry* e) { return e != nullptr && !is_unusable(e); }
 
-std::vector<RouteStep> direct() { return {RouteStep{RouteStep::Direct{}}}; }
-
 }  // namespace
+
+bool usable_host(const Host& host) {
+  const std::string* name = host.as_domain();
+  return name == nullptr || !name->empty();
+}
+
+bool has_usable_host(const Url& url) {
+  const std::optional<Host> host = url.host();
+  return host && usable_host(*host);
+}
+
+std::vector<RouteStep> direct_route() { return {RouteStep{RouteStep::Direct{}}}; }
 
 std::optional<SchemeSlot> scheme_slot(std::string_view scheme) {
   if (scheme == "http") return SchemeSlot::Http;
@@ -80,18 +90,17 @@ Result<std::vector<RouteStep>> route_static(const ProxyMode& mode, const Url& ur
   if (mode.is<ProxyMode::PacInline>()) return std::unexpected(Error::PacNotSupported{"pac-inline"});
   if (mode.is<ProxyMode::WpadAutoDetect>()) return std::unexpected(Error::PacNotSupported{"wpad"});
   const auto* manual = mode.get_if<ProxyMode::Manual>();
-  if (manual == nullptr) return direct();
+  if (manual == nullptr) return direct_route();
 
   const std::optional<Host> host = url.host();
-  if (!host) return direct();
-  if (const std::string* name = host->as_domain(); name != nullptr && name->empty()) return direct();
+  if (!host || !usable_host(*host)) return direct_route();
   if (bypass::matches_host(manual->bypass, *host, bypass::destination_port(manual->bypass, url))) {
-    return direct();
+    return direct_route();
   }
 
   const std::optional<SchemeSlot> slot = scheme_slot(url.scheme());
   const SchemeEntry* entry = slot ? select_slot(mode, *slot) : select_any(mode);
-  if (entry == nullptr) return direct();
+  if (entry == nullptr) return direct_route();
   if (const auto* use = std::get_if<SchemeEntry::Use>(&entry->value)) {
     std::vector<RouteStep> steps;  // not an initializer list, which would copy the step again
     steps.reserve(1);
@@ -102,7 +111,7 @@ Result<std::vector<RouteStep>> route_static(const ProxyMode& mode, const Url& ur
     return std::unexpected(
         Error::ProxyEntryUnusable{unusable->rejected.scheme.value_or(SchemeSlot::All), unusable->rejected});
   }
-  return direct();  // Disabled
+  return direct_route();  // Disabled
 }
 
 Result<std::vector<RouteStep>> route_static(const ProxyConfig& config, const Url& url) {

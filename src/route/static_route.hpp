@@ -17,6 +17,16 @@ namespace zelvane::route {
 using namespace model;
 using namespace value;
 
+// Whether a URL has a host to route by: one that is there and is not an empty domain (a
+// "mailto:" URL has none, a non-special "foo:///x" an empty one). Every road that looks at the
+// host asks this.
+bool has_usable_host(const Url& url);
+// The second half of it: the host is not an empty domain.
+bool usable_host(const Host& host);
+
+// The route of one Direct step.
+std::vector<RouteStep> direct_route();
+
 // http, https and ftp their own slots, the socks schemes (socks, socks4, socks4a, socks5,
 // socks5h) Socks, any other scheme All; none for ws and wss, which no single slot serves
 // (select_any).

@@ -1,5 +1,6 @@
 // The native engine of the Windows builds: the two process-wide sessions, one per value of
-// wpad, behind the portable entry.
+// wpad, behind the portable entry; on a platform whose WinHTTP has no resolver, the answers of
+// the build without the engine.
 #include <array>
 #include <atomic>
 
@@ -32,10 +33,12 @@ Result<const WinHttpSession*> shared_session(bool wpad) {
 
 }  // namespace winhttp
 
-bool native_engine_present() { return true; }
+bool native_engine_present() { return sys::win::default_platform().winhttp_has_proxy_resolver(); }
 
 model::Result<std::vector<model::RouteStep>> route_native(const model::ProxyConfig& config,
                                                           const value::Url& url, bool wpad) {
+  // A WinHTTP without its resolver: no session is opened, and the route is the none build's.
+  if (!native_engine_present()) return route_native_absent(config, url);
   auto session = winhttp::shared_session(wpad);
   if (!session) return std::unexpected(std::move(session.error()));
   return (*session)->route(config, url);

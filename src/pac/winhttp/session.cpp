@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "pac/native.hpp"
 #include "pac/route_entry.hpp"
 #include "parse/candidates.hpp"
 #include "route/static_route.hpp"
@@ -29,15 +30,6 @@ std::optional<std::uint64_t> millis(Duration d) {
   if (d.secs > (std::numeric_limits<std::uint64_t>::max() - 999) / 1000) return std::nullopt;
   return d.secs * 1000 + d.nanos / 1'000'000u;
 }
-
-bool has_usable_host(const Url& url) {
-  const std::optional<Host> host = url.host();
-  if (!host) return false;
-  const std::string* domain = host->as_domain();
-  return domain == nullptr || !domain->empty();
-}
-
-std::vector<RouteStep> direct() { return {RouteStep{RouteStep::Direct{}}}; }
 
 // The caller's reference to a context, released on every road.
 class ContextRef {
@@ -244,11 +236,10 @@ Result<WinHttpSession> WinHttpSession::open(Platform& platform, Duration timeout
 }
 
 Result<std::vector<RouteStep>> WinHttpSession::route(const ProxyConfig& config, const Url& url) const {
-  const bool usable = has_usable_host(url);
+  // An inline script, a direct or manual setting, and a URL without a usable host.
+  if (auto settled = route_native_settled(config, url)) return std::move(*settled);
   const ProxyMode& mode = config.effective;
-  if (mode.is<ProxyMode::PacInline>()) return std::unexpected(Error(Error::PacNotSupported{"pac-inline"}));
   if (mode.is<ProxyMode::WpadAutoDetect>()) {
-    if (!usable) return direct();
     if (!wpad_fallback_) return std::unexpected(Error(Error::PacNotSupported{"wpad"}));
     // The user's own settings back discovery only when they are what the reading found.
     sys::win::WpadFallback fallback;
@@ -273,17 +264,15 @@ Result<std::vector<RouteStep>> WinHttpSession::route(const ProxyConfig& config, 
       const ProxyConfig manual = ProxyConfig::from_sources({{SourceKind::Registry, fallback.manual}});
       return route::route_static(manual, url);
     }
-    return direct();
+    return route::direct_route();
   }
-  if (const auto* pac = mode.get_if<ProxyMode::Pac>()) {
-    if (!usable) return direct();
-    auto resolved = resolve(url, {AutoProxyMode::ConfigUrl, pac->url});
-    if (!resolved) return std::unexpected(std::move(resolved.error()));
-    // Without discovery WinHTTP's "nothing found" is an error, so an answer is always there.
-    if (*resolved) return std::move(**resolved);
-    return direct();
-  }
-  return route::route_static(config, url);
+  // A PAC URL, the one setting left.
+  const auto& pac = std::get<ProxyMode::Pac>(mode.value);
+  auto resolved = resolve(url, {AutoProxyMode::ConfigUrl, pac.url});
+  if (!resolved) return std::unexpected(std::move(resolved.error()));
+  // Without discovery WinHTTP's "nothing found" is an error, so an answer is always there.
+  if (*resolved) return std::move(**resolved);
+  return route::direct_route();
 }
 
 Result<std::optional<std::vector<RouteStep>>> WinHttpSession::resolve(

@@ -250,6 +250,10 @@ class Platform {
   virtual CallResult winhttp_get_default_proxy_configuration(ProxyInfo& info) = 0;
 
   // ---- WinHTTP, the proxy resolver of the native PAC engine
+  // Whether WinHTTP has its proxy resolver (WinHttpCreateProxyResolver, WinHttpGetProxyForUrlEx,
+  // WinHttpGetProxyResult). The module imports them, so Windows loads it only where they are
+  // and this is true there; the simulated Windows can be without them.
+  virtual bool winhttp_has_proxy_resolver() const noexcept = 0;
   // WinHttpOpen(agent, access_type, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, flags).
   virtual NetResult winhttp_open(std::u16string_view agent, std::uint32_t access_type,
                                  std::uint32_t flags) = 0;

@@ -180,6 +180,9 @@ class Win32Platform final : public Platform {
     return {};
   }
 
+  // The resolver's calls are imported: a Windows without them does not load the module.
+  bool winhttp_has_proxy_resolver() const noexcept override { return true; }
+
   NetResult winhttp_open(std::u16string_view agent, std::uint32_t access_type, std::uint32_t flags) override {
     const std::wstring wide = nul_terminated(agent);
     HINTERNET session =

@@ -1,19 +1,14 @@
 #include "route.hpp"
 
-#include <array>
-#include <atomic>
 #include <utility>
 
 #include "detached.hpp"
-#include "pac/native.hpp"
-#include "pac/route_entry.hpp"
 #include "pac_policy.hpp"
 #include "py_args.hpp"
 #include "parse/endpoint.hpp"
 #include "py_entry.hpp"
 #include "py_plain.hpp"
 #include "py_type.hpp"
-#include "route/static_route.hpp"
 #include "siphash.hpp"
 #include "value/debug.hpp"
 #include "value/url.hpp"
@@ -26,50 +21,6 @@ using value::Url;
 using RouteClass = StaticType<RouteValue>;
 
 BindingError bad_value(std::string message) { return {std::move(message), kErrInvalidArgValue}; }
-
-bool has_host(const Url& url) {
-  const std::optional<value::Host> host = url.host();
-  if (!host) return false;
-  const std::string* name = host->as_domain();
-  return name == nullptr || !name->empty();
-}
-
-RouteResult steps_of(std::vector<RouteStep> steps, EngineUsed engine) {
-  return RouteResult{RouteKind::Steps, std::move(steps), {}, engine};
-}
-
-// The road of a PAC URL or WPAD discovery that nobody evaluates.
-RouteResult unevaluated(const ProxyMode& mode) {
-  if (const auto* pac = mode.get_if<ProxyMode::Pac>()) {
-    return RouteResult{RouteKind::Pac, {}, pac->url.href(), EngineUsed::None};
-  }
-  return RouteResult{RouteKind::Wpad, {}, {}, EngineUsed::None};
-}
-
-#ifdef ZELVANE_PLATFORM_sim
-// Cleared by the simulation's control module, so that its tests can walk the road of a build
-// without the operating system's resolver.
-std::atomic<bool> g_native_engine_present{true};
-#endif
-
-Result<std::vector<RouteStep>> native_road(const ProxyConfig& config, const Url& url, bool wpad) {
-#ifdef ZELVANE_PLATFORM_sim
-  if (!g_native_engine_present.load(std::memory_order_relaxed)) {
-    // What a build without the resolver answers for a PAC URL or discovery with a host.
-    if (const auto* pac = config.effective.get_if<ProxyMode::Pac>()) {
-      return std::unexpected(Error(Error::PacFetchRequired{pac->url}));
-    }
-    return std::unexpected(Error(Error::PacNotSupported{"wpad"}));
-  }
-#endif
-  return pac::route_native(config, url, wpad);
-}
-
-std::expected<RouteResult, BindingError> steps_or_error(Result<std::vector<RouteStep>> steps,
-                                                        EngineUsed engine) {
-  if (!steps) return std::unexpected(error_parts(steps.error()));
-  return steps_of(std::move(*steps), engine);
-}
 
 std::string_view kind_name(RouteKind kind) {
   switch (kind) {
@@ -287,40 +238,10 @@ std::expected<RouteResult, BindingError> resolve_route(const ProxyConfig& config
                                                        const RouteOptions& options) {
   auto url = Url::parse(url_text);
   if (!url) return std::unexpected(BindingError{std::string(value::message(url.error())), kErrInvalidUrl});
-  const ProxyMode& mode = config.effective;
-  // 1: no script is needed.
-  if (mode.is<ProxyMode::Direct>() || mode.is<ProxyMode::Manual>()) {
-    return steps_or_error(route::route_static(config, *url), EngineUsed::None);
-  }
-  // 2: nothing to ask a script about.
-  if (!has_host(*url)) return steps_of({RouteStep{RouteStep::Direct{}}}, EngineUsed::None);
-  const bool by_quickjs = options.pac == PacEngine::QuickJs || options.pac == PacEngine::Auto;
-  if (options.script) {
-    // 3 and 4: the caller's script, which only QuickJS runs.
-    if (options.pac == PacEngine::Native)
-      return std::unexpected(error_parts(Error(Error::PacEngineUnavailable{})));
-    return steps_or_error(pac::route(config, *url, std::string_view(*options.script), options.policy),
-                          EngineUsed::QuickJs);
-  }
-  if (const auto* inline_pac = mode.get_if<ProxyMode::PacInline>()) {
-    // 5 and 6.
-    if (by_quickjs) {
-      return steps_or_error(pac::route(config, *url, std::nullopt, options.policy), EngineUsed::QuickJs);
-    }
-    return RouteResult{RouteKind::PacInline, {}, inline_pac->script, EngineUsed::None};
-  }
-  // 7: discovery the caller did not ask for.
-  if (mode.is<ProxyMode::WpadAutoDetect>() && !options.wpad) return unevaluated(mode);
-  // 8: a PAC URL or discovery without the native engine.
-  if (options.pac == PacEngine::None || options.pac == PacEngine::QuickJs) return unevaluated(mode);
-  // 9: the operating system's resolver.
-  auto steps = native_road(config, *url, options.wpad);
-  if (!steps) {
-    const Error& e = steps.error();
-    if (e.get_if<Error::PacNotSupported>() || e.get_if<Error::PacFetchRequired>()) return unevaluated(mode);
-    return std::unexpected(error_parts(e));
-  }
-  return steps_of(std::move(*steps), EngineUsed::Native);
+  auto answer = pac::resolve(config, *url,
+                             pac::RouteRequest{options.pac, options.script, options.wpad, options.policy});
+  if (!answer) return std::unexpected(error_parts(answer.error()));
+  return std::move(*answer);
 }
 
 std::expected<std::string, BindingError> step_url(const RouteStep& step) {
@@ -381,12 +302,6 @@ std::uint64_t route_hash(const RouteValue& route) {
 }
 
 PyTypeObject* route_type() { return route_class.type(); }
-
-#ifdef ZELVANE_PLATFORM_sim
-void set_native_engine_present(bool present) {
-  g_native_engine_present.store(present, std::memory_order_relaxed);
-}
-#endif
 
 PyObject* route_method(const ProxyConfig& config, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames) {

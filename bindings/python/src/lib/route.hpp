@@ -12,13 +12,15 @@
 #include "model/config.hpp"
 #include "model/route_step.hpp"
 #include "pac/hostfn/policy.hpp"
+#include "pac/resolve.hpp"
 #include "py_errors.hpp"
 
 namespace zelvane::python {
 
-enum class PacEngine : std::uint8_t { None, Native, QuickJs, Auto };
-enum class RouteKind : std::uint8_t { Steps, Pac, PacInline, Wpad };
-enum class EngineUsed : std::uint8_t { None, Native, QuickJs };
+// The core's names (pac/resolve.hpp), which decides the road.
+using PacEngine = pac::EngineChoice;
+using RouteKind = pac::RouteKind;
+using EngineUsed = pac::EngineUsed;
 
 struct RouteOptions {
   std::optional<std::string> script;
@@ -30,12 +32,9 @@ struct RouteOptions {
                                                         bool wpad, pac::hostfn::PacPolicy policy);
 };
 
-struct RouteResult {
-  RouteKind kind = RouteKind::Steps;
-  std::vector<RouteStep> steps;  // "steps"
-  std::string text;              // the PAC URL ("pac") or the inline script ("pac-inline")
-  EngineUsed engine = EngineUsed::None;
-};
+// kind, the steps ("steps") or the text (the PAC URL of "pac", the script of "pac-inline"),
+// and the engine.
+using RouteResult = pac::RouteAnswer;
 
 // What a Route holds, in the order of its equality and hash.
 struct RouteValue {
@@ -52,7 +51,8 @@ struct RouteValue {
 inline constexpr std::size_t kMaxScriptBytes = 1'048'576;
 
 std::expected<PacEngine, BindingError> parse_pac_engine(const std::optional<std::string>& text);
-// Decides the road and runs it; blocks on an engine, so it runs detached.
+// Parses the URL and asks pac::resolve, which decides the road and runs it; blocks on an
+// engine, so it runs detached.
 std::expected<RouteResult, BindingError> resolve_route(const ProxyConfig& config, std::string_view url,
                                                        const RouteOptions& options);
 std::expected<std::string, BindingError> step_url(const RouteStep& step);
@@ -62,10 +62,6 @@ std::string redact_url(const std::string& text);
 std::uint64_t route_hash(const RouteValue& route);
 
 PyTypeObject* route_type();
-#ifdef ZELVANE_PLATFORM_sim
-// false: the native road answers as a build without WinHTTP (tests of the sim build only).
-void set_native_engine_present(bool present);
-#endif
 // Snapshot.route on the snapshot's configuration (METH_FASTCALL | METH_KEYWORDS: no tuple of
 // arguments is made for a call).
 PyObject* route_method(const ProxyConfig& config, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);

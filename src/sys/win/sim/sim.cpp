@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -164,6 +165,7 @@ struct Windows::State {
   std::thread dispatcher;
   std::size_t in_flight = 0;  // callbacks being made
   bool stopping = false;
+  std::atomic<bool> resolver_present{true};  // read without the lock
 
   void schedule() {
     if (!dispatcher.joinable()) dispatcher = std::thread([this] { dispatch(); });
@@ -603,6 +605,10 @@ CallResult Windows::winhttp_get_default_proxy_configuration(ProxyInfo& info) {
   return state_->scripted(Op::WinHttpDefaultProxyConfig, state_->default_proxy, info);
 }
 
+bool Windows::winhttp_has_proxy_resolver() const noexcept {
+  return state_->resolver_present.load(std::memory_order_relaxed);
+}
+
 NetResult Windows::winhttp_open(std::u16string_view agent, std::uint32_t access_type, std::uint32_t flags) {
   agent = wide_until_nul(agent);
   std::lock_guard lock(state_->mutex);
@@ -961,6 +967,10 @@ void Control::deliver_held_callbacks(std::uint32_t error) {
   });
 }
 
+void Control::set_proxy_resolver_present(bool present) {
+  windows_->state_->resolver_present.store(present, std::memory_order_relaxed);
+}
+
 void Control::fail_next(Fault fault) {
   std::lock_guard lock(windows_->state_->mutex);
   const std::uint32_t nth = std::max<std::uint32_t>(fault.nth, 1);
@@ -1028,6 +1038,7 @@ void Control::reset() {
   s.default_proxy = {true, 0, fresh_default_proxy()};
   s.faults.clear();
   s.resolutions.clear();
+  s.resolver_present.store(true, std::memory_order_relaxed);
   s.log_first += s.log.size();
   s.log.clear();
   s.log_dropped = 0;

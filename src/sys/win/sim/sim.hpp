@@ -178,6 +178,7 @@ class Windows final : public Platform {
   WaitResult wait_any(std::span<const Handle> handles, std::uint32_t timeout_ms) override;
   CallResult winhttp_get_ie_proxy_config_for_current_user(IeProxyConfig& config) override;
   CallResult winhttp_get_default_proxy_configuration(ProxyInfo& info) override;
+  bool winhttp_has_proxy_resolver() const noexcept override;
   NetResult winhttp_open(std::u16string_view agent, std::uint32_t access_type, std::uint32_t flags) override;
   CallResult winhttp_set_timeouts(NetHandle session, std::int32_t resolve, std::int32_t connect,
                                   std::int32_t send, std::int32_t receive) override;
@@ -244,6 +245,9 @@ class Control {
   // Every callback still owed, now (from the simulation's thread), as REQUEST_ERROR with the
   // given error; returns once they have been made.
   void deliver_held_callbacks(std::uint32_t error = kErrorWinHttpOperationCancelled);
+  // A WinHTTP without its resolver (present at the start; reset() brings it back): the native
+  // engine then asks it nothing and answers as the build without one.
+  void set_proxy_resolver_present(bool present);
 
   // ---- faults, the log, the leak counts
   void fail_next(Fault fault);

@@ -11,7 +11,6 @@
 #include "py_args.hpp"
 #include "py_entry.hpp"
 #include "py_errors.hpp"
-#include "route.hpp"
 #include "snapshot.hpp"
 #include "sys/win/sim/sim.hpp"
 #include "watcher.hpp"
@@ -164,7 +163,6 @@ constexpr Signature kSetString{
 PyObject* reset(PyObject*, PyObject*) {
   return guarded([] {
     control().reset();
-    set_native_engine_present(true);
     Py_RETURN_NONE;
   });
 }
@@ -580,7 +578,7 @@ PyObject* set_native_engine(PyObject*, PyObject* arg) {
     PyErr_SetString(PyExc_TypeError, "set_native_engine() takes a bool");
     return nullptr;
   }
-  set_native_engine_present(arg == Py_True);
+  control().set_proxy_resolver_present(arg == Py_True);
   Py_RETURN_NONE;
 }
 
