@@ -2,16 +2,19 @@
 // operations it logs and can fail, the log's entry for one call, and a fault to inject.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "sys/win/platform.hpp"
 
 namespace zelvane::sys::win::sim {
 
-// The operations of Platform that the simulation logs and can fail.
+// The operations of Platform that the simulation logs and can fail. calls.cpp names each, and
+// checks its table against this order and against kOpCount.
 enum class Op : std::uint8_t {
   RegOpenKey,
   RegQueryValue,
@@ -33,6 +36,8 @@ enum class Op : std::uint8_t {
   WinHttpGetProxyResult,
   WinHttpCloseHandle,
 };
+// One past the last operation: an operation added at the end moves it.
+inline constexpr std::size_t kOpCount = std::to_underlying(Op::WinHttpCloseHandle) + 1;
 
 // The name of the Platform function: "reg_open_key", "reg_query_value", ...
 std::string_view op_name(Op op);
