@@ -29,129 +29,21 @@
 // a thin Python wrapper can drive it.
 #pragma once
 
-#include <array>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "sys/win/platform.hpp"
+#include "sys/win/sim/calls.hpp"
+#include "sys/win/sim/resolution.hpp"
 
 namespace zelvane::sys::win::sim {
 
 enum class Root : std::uint8_t { LocalMachine, CurrentUser };
-
-// The operations of Platform that the simulation logs and can fail.
-enum class Op : std::uint8_t {
-  RegOpenKey,
-  RegQueryValue,
-  RegCloseKey,
-  RegNotifyChangeKeyValue,
-  CreateEvent,
-  SetEvent,
-  CloseHandle,
-  WaitOne,
-  WaitAny,
-  WinHttpIeProxyConfig,
-  WinHttpDefaultProxyConfig,
-  SpawnThread,
-  WinHttpOpen,
-  WinHttpSetTimeouts,
-  WinHttpSetStatusCallback,
-  WinHttpCreateProxyResolver,
-  WinHttpGetProxyForUrlEx,
-  WinHttpGetProxyResult,
-  WinHttpCloseHandle,
-};
-
-// The name of the Platform function: "reg_open_key", "reg_query_value", ...
-std::string_view op_name(Op op);
-std::optional<Op> op_from_name(std::string_view name);
-
-// One call answered by the simulation.
-struct Call {
-  Op op;
-  // Registry calls: the key as "HKCU\path" (for an open, the root or parent key's text and the
-  // path asked for; for the others, the text of the key the handle was opened as). A spawn:
-  // the thread's name. WinHttpOpen: the agent; WinHttpGetProxyForUrlEx: the URL asked for.
-  // Otherwise empty.
-  std::string key;
-  std::optional<std::string> value;  // the value name of a query
-  // The status of a registry call, the last error of a call that answers a BOOL or a handle
-  // (0 on success), the code of a wait, the code of a failed spawn (0 on success).
-  std::uint32_t status = 0;
-  std::optional<std::uint32_t> buffer;      // a query's buffer size in bytes; none for the size question
-  bool injected = false;                    // a fault gave the answer
-  std::optional<std::uint32_t> timeout_ms;  // a wait's time-out
-};
-
-// A failure to inject. The fault counts the calls that match it from the moment it is added and
-// answers the nth of them; the call then does nothing but fail with `status`: the status of a
-// registry call, the last error of a call that answers a BOOL or a handle, the last error of a
-// wait answering `wait_code`, the code of a spawn that does not start. RegCloseKey and
-// CloseHandle close all the same, so that the leak counts keep meaning what they say. When two
-// faults come due on one call, the one added first answers and both are used up.
-struct Fault {
-  Op op;
-  std::string key;                   // compared with Call::key regardless of ASCII case; empty: any
-  std::optional<std::string> value;  // compared with Call::value in the same way; none: any
-  std::uint32_t status = 0;
-  std::uint32_t nth = 1;  // 1: the next matching call
-  // What a failed wait answers: WAIT_FAILED, or a code no event gives (WAIT_ABANDONED_0, 0x80).
-  std::uint32_t wait_code = kWaitFailed;
-};
-
-// How the simulated WinHTTP answers one WinHttpGetProxyForUrlEx. The resolutions scripted with
-// Control::script_resolution answer the calls in order, one each; a call with none left gets
-// the answer of a fresh system: one direct entry, through the callback at once.
-struct Resolution {
-  enum class Delivery : std::uint8_t {
-    AtOnce,    // the call answers `status` itself (0: the answer is ready; no callback)
-    Callback,  // the call answers ERROR_IO_PENDING; after `delay` another thread calls back
-    Never,     // the call answers ERROR_IO_PENDING; no callback comes by itself
-  };
-  // What closing the resolver does to a request still pending.
-  enum class OnClose : std::uint8_t {
-    Cancel,  // as Windows: the callback comes at once with REQUEST_ERROR 12017
-    Keep,    // the scripted callback still comes at its time, after the caller has gone
-    Drop,    // nothing ever comes; the context stays with the simulation (held_callbacks)
-  };
-  Delivery delivery = Delivery::Callback;
-  // AtOnce: the call's own answer. Callback: 0 is GETPROXYFORURL_COMPLETE, anything else
-  // REQUEST_ERROR with that dwError.
-  std::uint32_t status = 0;
-  std::chrono::milliseconds delay{0};
-  OnClose on_close = OnClose::Cancel;
-  // REQUEST_ERROR without its WINHTTP_ASYNC_RESULT (a null pointer).
-  bool no_error_info = false;
-  // Notifications sent before the answer, with the same context (ones the logic must pass over).
-  std::vector<std::uint32_t> extra_notifications;
-  // What WinHttpGetProxyResult answers once the answer is in: 0 and `result`, or that error.
-  std::uint32_t result_status = 0;
-  ProxyResult result{1, std::vector<ProxyResultEntry>{ProxyResultEntry{}}};
-};
-
-// What a WinHTTP session was opened and set up with.
-struct SessionInfo {
-  std::u16string agent;
-  std::uint32_t access_type = 0;
-  std::uint32_t flags = 0;
-  std::optional<std::array<std::int32_t, 4>> timeouts;  // resolve, connect, send, receive
-  bool callback = false;                                // a sink was set
-  std::uint32_t notifications = 0;
-  bool open = true;
-};
-
-// One WinHttpGetProxyForUrlEx the simulation answered.
-struct ResolutionRequest {
-  std::u16string url;
-  AutoProxyOptions options;
-  std::uintptr_t context = 0;
-};
 
 class Control;
 
@@ -270,6 +162,10 @@ class Control {
   void reset();
 
  private:
+  // `f(state)` with the state's lock held; state.hpp defines both.
+  template <class F>
+  auto locked(F f) const;
+  Windows::State& state() const;
   Windows* windows_;
 };
 

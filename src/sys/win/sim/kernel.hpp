@@ -1,0 +1,50 @@
+// Inside the simulated Windows (its own files only; tests go through sim.hpp): the kernel's
+// handles, its events and the waits on them.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <span>
+
+#include "sys/win/platform.hpp"
+
+namespace zelvane::sys::win::sim {
+
+// A kernel event. It lives on while a wait or a registration refers to it, as a kernel object
+// does after its handle is closed.
+struct Event {
+  bool manual_reset = false;
+  bool signalled = false;
+};
+
+class Kernel {
+ public:
+  // Kernel handles are multiples of four; keys, events and WinHTTP handles share one counter, so
+  // that a handle of one kind is never a valid handle of another.
+  std::uintptr_t new_handle() { return last_handle_ += 4; }
+
+  Handle create_event(bool manual_reset);
+  // The event behind a handle; null for a handle that is no event.
+  std::shared_ptr<Event> event(Handle handle) const;
+  // False for a handle that is no event.
+  bool set_event(Handle handle);
+  bool close_handle(Handle handle);
+  // Sets an event, waking the waits.
+  void signal(Event& event);
+  // WaitForMultipleObjects(handles, FALSE, timeout_ms), sleeping with `lock`, the simulation's,
+  // let go.
+  WaitResult wait(std::unique_lock<std::mutex>& lock, std::span<const Handle> handles,
+                  std::uint32_t timeout_ms);
+  std::size_t live_handles() const { return events_.size(); }
+
+ private:
+  std::map<std::uintptr_t, std::shared_ptr<Event>> events_;
+  std::uintptr_t last_handle_ = 0x1000;
+  std::condition_variable event_set_;  // a wait's wake-up: an event set
+};
+
+}  // namespace zelvane::sys::win::sim

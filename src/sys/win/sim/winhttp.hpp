@@ -1,0 +1,136 @@
+// Inside the simulated Windows (its own files only; tests go through sim.hpp): WinHTTP, with the
+// scripted answers of its two reading calls and its proxy resolver, whose callbacks come from a
+// dispatcher thread of the resolver's own.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "sys/win/platform.hpp"
+#include "sys/win/sim/kernel.hpp"
+#include "sys/win/sim/resolution.hpp"
+
+namespace zelvane::sys::win::sim {
+
+// What a reading call answers: its failure, or a copy of `value`.
+template <class T>
+struct Answer {
+  bool ok = true;
+  std::uint32_t last_error = 0;
+  T value;
+
+  CallResult copy_to(T& out) const {
+    if (!ok) return {false, last_error};
+    out = value;
+    return {};
+  }
+};
+
+// The reading calls' answers, from the start as on a fresh Windows: the current user's settings
+// detect automatically and hold no strings, the default configuration is "no proxy".
+struct Settings {
+  Answer<IeProxyConfig> ie_config{true, 0, {true, std::nullopt, std::nullopt, std::nullopt}};
+  Answer<ProxyInfo> default_proxy{true, 0, {kWinHttpAccessTypeNoProxy, std::nullopt, std::nullopt}};
+  // Settings stored so far; each changes a registry value to this count, so that a watch sees it.
+  std::uint32_t stored = 0;
+};
+
+class Resolver {
+ public:
+  // The dispatcher takes `mutex`, the lock of the simulation, which every other member expects
+  // held but the end's; handles come from `kernel`.
+  Resolver(Kernel& kernel, std::mutex& mutex) : kernel_(kernel), mutex_(mutex) {}
+
+  // ---- the platform calls
+  NetResult open(std::u16string_view agent, std::uint32_t access_type, std::uint32_t flags);
+  CallResult set_timeouts(NetHandle session, std::array<std::int32_t, 4> timeouts);
+  CallResult set_status_callback(NetHandle session, StatusSink sink, std::uint32_t notifications);
+  std::uint32_t create_resolver(NetHandle session, NetHandle& resolver);
+  std::uint32_t get_proxy_for_url(NetHandle resolver, std::u16string_view url,
+                                  const AutoProxyOptions& options, std::uintptr_t context);
+  std::uint32_t get_proxy_result(NetHandle resolver, ProxyResult& result) const;
+  CallResult close(NetHandle handle);
+
+  // ---- the control side
+  void script(Resolution resolution) { resolutions_.push_back(std::move(resolution)); }
+  std::size_t scripted() const { return resolutions_.size(); }
+  void forget_scripts() { resolutions_.clear(); }
+  std::vector<SessionInfo> sessions() const { return sessions_; }
+  std::vector<ResolutionRequest> requests() const { return requests_; }
+  std::size_t live_sessions() const;
+  std::size_t live_resolvers() const;
+  std::size_t held_callbacks() const { return owed_.size(); }
+  // Whether the resolver's calls exist at all; read and set without the lock.
+  bool present() const noexcept { return present_.load(std::memory_order_relaxed); }
+  void set_present(bool present) noexcept { present_.store(present, std::memory_order_relaxed); }
+  // Every callback owed, due now as REQUEST_ERROR with `error`.
+  void fail_held(std::uint32_t error);
+  // Returns, `lock` let go meanwhile, once every callback scheduled has been made.
+  void settle(std::unique_lock<std::mutex>& lock);
+
+  // ---- the end. With the lock: every callback scheduled is due now, and the dispatcher ends once
+  // they are made. Then without it: waits for the dispatcher to end.
+  void stop();
+  void join();
+
+ private:
+  // A session or a resolver.
+  struct Net {
+    bool session = false;
+    std::size_t info = 0;  // a session's entry in sessions_
+    StatusSink sink = nullptr;
+    std::uint32_t notifications = 0;
+    std::uintptr_t parent = 0;                                    // a resolver's session
+    bool pending = false;                                         // a resolver's request awaits its callback
+    std::optional<std::pair<std::uint32_t, ProxyResult>> answer;  // a resolver's answer, once in
+  };
+  // A callback owed for a pending request: scheduled for `due`, or held with no time.
+  struct Owed {
+    std::uintptr_t resolver = 0;
+    std::uintptr_t context = 0;
+    StatusSink sink = nullptr;
+    std::uint32_t notifications = 0;
+    Resolution script;
+    std::optional<std::chrono::steady_clock::time_point> due;
+
+    // Due now, as REQUEST_ERROR with `error` and nothing before it.
+    void fail_now(std::uint32_t error);
+    // As its script says (Resolution::OnClose).
+    void resolver_closed();
+  };
+
+  // Wakes the dispatcher for a change of what is owed, starting it the first time.
+  void schedule();
+  // The dispatcher's loop: makes each callback once it is due, with `lock` let go meanwhile.
+  void dispatch(std::unique_lock<std::mutex>& lock) noexcept;
+
+  Kernel& kernel_;
+  std::mutex& mutex_;
+
+  std::map<std::uintptr_t, Net> nets_;  // by handle
+  std::vector<SessionInfo> sessions_;
+  std::vector<ResolutionRequest> requests_;
+  std::deque<Resolution> resolutions_;
+  std::map<std::uint64_t, Owed> owed_;  // in the order owed
+  std::uint64_t last_owed_ = 0;
+  std::size_t in_flight_ = 0;  // callbacks being made
+  bool stopping_ = false;
+  std::atomic<bool> present_{true};
+  std::condition_variable dispatch_changed_;  // the dispatcher's wake-up: a callback scheduled, or the end
+  std::condition_variable dispatched_;        // a callback made, or passed over
+  std::thread dispatcher_;                    // started under the lock; joined by join(), without it
+};
+
+}  // namespace zelvane::sys::win::sim
