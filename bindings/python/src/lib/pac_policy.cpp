@@ -161,7 +161,7 @@ constinit PolicyClass policy_class{policy_spec};
 PyObject* policy_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> std::expected<PyObject*, BindingError> {
     PolicyArgs raw;
-    if (!kPolicySignature.bind(args, kwargs, raw)) return nullptr;
+    if (!bind<kPolicySignature>(args, kwargs, raw)) return nullptr;
     auto policy = build_policy(raw);
     if (!policy) return std::unexpected(std::move(policy.error()));
     return policy_class.create(std::move(*policy));

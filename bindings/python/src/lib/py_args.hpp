@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace zelvane::python {
 
@@ -62,13 +63,16 @@ struct Param {
   }
 };
 
+// A function's parameters in the order of the call: needed ones first, then optional ones,
+// and those that go by name only last. They are converted in that order, or in the order
+// `order` names them. Made at compile time, which refuses a table the parser could not word.
 template <class Args, std::size_t N>
 class Signature {
  public:
-  // The parameters in the order of the call; they are converted in that order, or in the
-  // order that `order` names them.
+  using Arguments = Args;
+
   consteval Signature(const char* function, const Param<Args> (&params)[N]) : function_(function) {
-    for (std::size_t i = 0; i < N; ++i) order_[i] = static_cast<std::uint8_t>(i);
+    for (std::size_t i = 0; i < N; ++i) order_[i] = i;
     take(params);
   }
   consteval Signature(const char* function, const Param<Args> (&params)[N], const char* const (&order)[N])
@@ -80,38 +84,20 @@ class Signature {
       while (i < N && std::string_view(shapes_[i].name) != order[k]) ++i;
       if (i == N || named[i]) throw "the order names each parameter once";
       named[i] = true;
-      order_[k] = static_cast<std::uint8_t>(i);
+      order_[k] = i;
     }
   }
 
-  // From the interpreter's vector call (METH_FASTCALL). Inline, so that the table of a
-  // constant signature folds into the code that reads it.
-  bool bind(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Args& out) const {
-    std::array<PyObject*, N> given{};
-    bool bound = place_positional(args, nargs, given);
-    const Py_ssize_t count = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
-    for (Py_ssize_t k = 0; bound && k < count; ++k) {
-      bound = place_keyword(PyTuple_GET_ITEM(kwnames, k), args[nargs + k], given);
-    }
-    if (!bound || !all_needed_given(given)) {
-      return detail::refuse_call(function_, shapes_, args, nargs, kwnames);
-    }
-    return convert(given, out);
-  }
-
-  // From a tuple and a dict (METH_VARARGS | METH_KEYWORDS, tp_new).
-  bool bind(PyObject* args, PyObject* kwargs, Args& out) const {
-    std::array<PyObject*, N> given{};
-    bool bound = place_positional(&PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), given);
-    Py_ssize_t pos = 0;
-    PyObject* name = nullptr;
-    PyObject* value = nullptr;
-    while (bound && kwargs != nullptr && PyDict_Next(kwargs, &pos, &name, &value)) {
-      bound = place_keyword(name, value, given);
-    }
-    if (!bound || !all_needed_given(given)) return detail::refuse_call(function_, shapes_, args, kwargs);
-    return convert(given, out);
-  }
+  static constexpr std::size_t size() { return N; }
+  constexpr const char* function() const { return function_; }
+  constexpr std::span<const ParamShape, N> shapes() const { return shapes_; }
+  constexpr const ParamShape& shape(std::size_t i) const { return shapes_[i]; }
+  constexpr typename Param<Args>::Convert converter(std::size_t i) const { return converters_[i]; }
+  // The parameter converted k-th.
+  constexpr std::size_t order(std::size_t k) const { return order_[k]; }
+  // How many may come by position, and how many are needed.
+  constexpr std::size_t positional() const { return positional_; }
+  constexpr std::size_t needed() const { return needed_; }
 
  private:
   consteval void take(const Param<Args> (&params)[N]) {
@@ -128,49 +114,116 @@ class Signature {
           (shapes_[i].pass == Pass::Name || (i > 0 && shapes_[i - 1].need == Need::Optional))) {
         throw "needed parameters come first, and go by position";
       }
+      positional_ += shapes_[i].pass != Pass::Name;
+      needed_ += shapes_[i].need == Need::Required;
     }
-  }
-
-  bool place_positional(PyObject* const* args, Py_ssize_t nargs, std::array<PyObject*, N>& given) const {
-    if (nargs < 0 || static_cast<std::size_t>(nargs) > N) return false;
-    for (std::size_t i = 0; i < static_cast<std::size_t>(nargs); ++i) {
-      if (shapes_[i].pass == Pass::Name) return false;
-      given[i] = args[i];
-    }
-    return true;
-  }
-
-  bool place_keyword(PyObject* name, PyObject* value, std::array<PyObject*, N>& given) const {
-    if (!PyUnicode_Check(name)) return false;
-    for (std::size_t i = 0; i < N; ++i) {
-      if (shapes_[i].pass != Pass::Position && PyUnicode_CompareWithASCIIString(name, shapes_[i].name) == 0) {
-        if (given[i] != nullptr) return false;
-        given[i] = value;
-        return true;
-      }
-    }
-    return false;
-  }
-
-  bool all_needed_given(const std::array<PyObject*, N>& given) const {
-    for (std::size_t i = 0; i < N; ++i) {
-      if (shapes_[i].need == Need::Required && given[i] == nullptr) return false;
-    }
-    return true;
-  }
-
-  bool convert(const std::array<PyObject*, N>& given, Args& out) const {
-    for (const std::uint8_t i : order_) {
-      if (given[i] != nullptr && !converters_[i](given[i], out, shapes_[i].name)) return false;
-    }
-    return true;
   }
 
   const char* function_;
   std::array<ParamShape, N> shapes_{};
   std::array<typename Param<Args>::Convert, N> converters_{};
-  std::array<std::uint8_t, N> order_{};
+  std::array<std::size_t, N> order_{};
+  std::size_t positional_ = 0;
+  std::size_t needed_ = 0;
 };
+
+namespace detail {
+
+// Whether the name is that of parameter I of S, which may be given by name.
+template <const auto& S, std::size_t I>
+bool names(PyObject* name) {
+  constexpr ParamShape shape = S.shape(I);
+  if constexpr (shape.pass == Pass::Position) {
+    return false;
+  } else {
+    return PyUnicode_CompareWithASCIIString(name, shape.name) == 0;
+  }
+}
+
+// The index of the first parameter of S that may be given by this name; S.size() for none.
+template <const auto& S, std::size_t... I>
+std::size_t keyword_index(PyObject* name, std::index_sequence<I...>) {
+  std::size_t found = S.size();
+  (void)((names<S, I>(name) ? (found = I, true) : false) || ...);
+  return found;
+}
+
+template <const auto& S, std::size_t N>
+bool place_keyword(PyObject* name, PyObject* value, std::array<PyObject*, N>& given) {
+  if (!PyUnicode_Check(name)) return false;
+  const std::size_t i = keyword_index<S>(name, std::make_index_sequence<N>{});
+  if (i == N || given[i] != nullptr) return false;
+  given[i] = value;
+  return true;
+}
+
+template <const auto& S, std::size_t N>
+bool place_positional(PyObject* const* args, Py_ssize_t nargs, std::array<PyObject*, N>& given) {
+  constexpr std::size_t positional = S.positional();
+  if (nargs < 0 || static_cast<std::size_t>(nargs) > positional) return false;
+  for (std::size_t i = 0; i < static_cast<std::size_t>(nargs); ++i) given[i] = args[i];
+  return true;
+}
+
+template <const auto& S, std::size_t N>
+bool all_needed_given(const std::array<PyObject*, N>& given) {
+  constexpr std::size_t needed = S.needed();
+  for (std::size_t i = 0; i < needed; ++i) {
+    if (given[i] == nullptr) return false;
+  }
+  return true;
+}
+
+template <const auto& S, std::size_t I, class Args, std::size_t N>
+bool convert_one(const std::array<PyObject*, N>& given, Args& out) {
+  constexpr auto convert = S.converter(I);
+  constexpr const char* name = S.shape(I).name;
+  return given[I] == nullptr || convert(given[I], out, name);
+}
+
+template <const auto& S, class Args, std::size_t N, std::size_t... K>
+bool convert_all(const std::array<PyObject*, N>& given, Args& out, std::index_sequence<K...>) {
+  return (convert_one<S, S.order(K)>(given, out) && ...);
+}
+
+}  // namespace detail
+
+// Binds a call by the signature S. S is a constant, so its table folds into the code: the
+// checks are those one would write by hand, and each converter is called directly.
+//
+// From the interpreter's vector call (METH_FASTCALL).
+template <const auto& S, class Args>
+bool bind(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Args& out) {
+  constexpr std::size_t N = S.size();
+  std::array<PyObject*, N> given{};
+  bool bound = detail::place_positional<S>(args, nargs, given);
+  const Py_ssize_t count = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+  for (Py_ssize_t k = 0; bound && k < count; ++k) {
+    bound = detail::place_keyword<S>(PyTuple_GET_ITEM(kwnames, k), args[nargs + k], given);
+  }
+  if (!bound || !detail::all_needed_given<S>(given)) {
+    return detail::refuse_call(S.function(), S.shapes(), args, nargs, kwnames);
+  }
+  return detail::convert_all<S>(given, out, std::make_index_sequence<N>{});
+}
+
+// From a tuple and a dict (METH_VARARGS | METH_KEYWORDS, tp_new).
+template <const auto& S, class Args>
+bool bind(PyObject* args, PyObject* kwargs, Args& out) {
+  constexpr std::size_t N = S.size();
+  std::array<PyObject*, N> given{};
+  bool bound = detail::place_positional<S>(&PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), given);
+  Py_ssize_t pos = 0;
+  PyObject* name = nullptr;
+  PyObject* value = nullptr;
+  while (bound && kwargs != nullptr && PyDict_Next(kwargs, &pos, &name, &value)) {
+    bound = detail::place_keyword<S>(name, value, given);
+  }
+  if (!bound || !detail::all_needed_given<S>(given)) {
+    return detail::refuse_call(S.function(), S.shapes(), args, kwargs);
+  }
+  return detail::convert_all<S>(given, out, std::make_index_sequence<N>{});
+}
 
 // ---- converters
 

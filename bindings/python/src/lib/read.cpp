@@ -28,7 +28,7 @@ constexpr Signature kReadSignature{
 // Called with its arguments in place: no tuple or dict made for them on every reading.
 PyObject* read_impl(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   ReadArgs raw;
-  if (!kReadSignature.bind(args, nargs, kwnames, raw)) return nullptr;
+  if (!bind<kReadSignature>(args, nargs, kwnames, raw)) return nullptr;
   auto options = read_options(raw);
   if (!options) return nullptr;
 

@@ -307,7 +307,7 @@ PyObject* route_method(const ProxyConfig& config, PyObject* const* args, Py_ssiz
                        PyObject* kwnames) {
   return guarded([&]() -> std::expected<PyObject*, BindingError> {
     RouteArgs given;
-    if (!kRouteSignature.bind(args, nargs, kwnames, given)) return nullptr;
+    if (!bind<kRouteSignature>(args, nargs, kwnames, given)) return nullptr;
     RawRouteArgs raw;
     if (!take_route_args(given, raw)) return nullptr;
     auto engine = parse_pac_engine(raw.pac);

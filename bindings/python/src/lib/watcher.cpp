@@ -356,7 +356,7 @@ constexpr Signature kWatchSignature{
 
 PyObject* watch_impl(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   WatchArgs raw;
-  if (!kWatchSignature.bind(args, nargs, kwnames, raw)) return nullptr;
+  if (!bind<kWatchSignature>(args, nargs, kwnames, raw)) return nullptr;
   auto read = read_options(raw);
   if (!read) return nullptr;
   auto options = std::make_shared<const ReadOptions>(std::move(*read));

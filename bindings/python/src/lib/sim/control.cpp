@@ -168,63 +168,63 @@ PyObject* reset(PyObject*, PyObject*) {
 }
 
 // A registry call: its arguments bound, its root checked once all their types are, then run.
-template <class Args, std::size_t N, class F>
-PyObject* registry_call(const Signature<Args, N>& signature, PyObject* const* args, Py_ssize_t nargs,
-                        PyObject* kwnames, F&& call) {
+// The arguments come as a tuple, or in place for set_string(), which takes them by name too.
+template <const auto& S, class... Call>
+PyObject* registry_call(auto&& run, Call... call) {
   return guarded([&]() -> PyObject* {
-    Args a;
+    typename std::remove_cvref_t<decltype(S)>::Arguments a;
     sim::Root root;
-    if (!signature.bind(args, nargs, kwnames, a) || !root_of(a.root, root)) return nullptr;
-    return call(root, a);
+    if (!bind<S>(call..., a) || !root_of(a.root, root)) return nullptr;
+    return run(root, a);
   });
-}
-
-template <class Args, std::size_t N, class F>
-PyObject* registry_call(const Signature<Args, N>& signature, PyObject* args, F&& call) {
-  return registry_call(signature, &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), nullptr, call);
 }
 
 PyObject* create_key(PyObject*, PyObject* args) {
-  return registry_call(kCreateKey, args, [](sim::Root root, const KeyArgs& a) {
+  const auto run = [](sim::Root root, const KeyArgs& a) {
     control().create_key(root, a.path);
     Py_RETURN_NONE;
-  });
+  };
+  return registry_call<kCreateKey>(run, args, nullptr);
 }
 
 PyObject* set_dword(PyObject*, PyObject* args) {
-  return registry_call(kSetDword, args, [](sim::Root root, const DwordArgs& a) {
+  const auto run = [](sim::Root root, const DwordArgs& a) {
     control().set_dword(root, a.path, a.name, a.value);
     Py_RETURN_NONE;
-  });
+  };
+  return registry_call<kSetDword>(run, args, nullptr);
 }
 
 PyObject* set_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return registry_call(kSetString, args, nargs, kwnames,
-                       [](sim::Root root, const StringArgs& a) -> PyObject* {
-                         std::u16string wide;
-                         if (!wide_of(a.text, wide)) return nullptr;
-                         control().set_string(root, a.path, a.name, wide, a.type);
-                         Py_RETURN_NONE;
-                       });
+  const auto run = [](sim::Root root, const StringArgs& a) -> PyObject* {
+    std::u16string wide;
+    if (!wide_of(a.text, wide)) return nullptr;
+    control().set_string(root, a.path, a.name, wide, a.type);
+    Py_RETURN_NONE;
+  };
+  return registry_call<kSetString>(run, args, nargs, kwnames);
 }
 
 PyObject* set_value(PyObject*, PyObject* args) {
-  return registry_call(kSetValue, args, [](sim::Root root, RawValueArgs& a) {
+  const auto run = [](sim::Root root, RawValueArgs& a) {
     control().set_value(root, a.path, a.name, a.type, std::move(a.data));
     Py_RETURN_NONE;
-  });
+  };
+  return registry_call<kSetValue>(run, args, nullptr);
 }
 
 PyObject* delete_value(PyObject*, PyObject* args) {
-  return registry_call(kDeleteValue, args, [](sim::Root root, const ValueArgs& a) {
+  const auto run = [](sim::Root root, const ValueArgs& a) {
     return PyBool_FromLong(control().delete_value(root, a.path, a.name));
-  });
+  };
+  return registry_call<kDeleteValue>(run, args, nullptr);
 }
 
 PyObject* delete_key(PyObject*, PyObject* args) {
-  return registry_call(kDeleteKey, args, [](sim::Root root, const KeyArgs& a) {
+  const auto run = [](sim::Root root, const KeyArgs& a) {
     return PyBool_FromLong(control().delete_key(root, a.path));
-  });
+  };
+  return registry_call<kDeleteKey>(run, args, nullptr);
 }
 
 using IeConfigParam = Param<sys::win::IeProxyConfig>;
@@ -239,7 +239,7 @@ constexpr Signature kSetIeConfig{
 PyObject* set_ie_config(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     sys::win::IeProxyConfig config;
-    if (!kSetIeConfig.bind(args, nargs, kwnames, config)) return nullptr;
+    if (!bind<kSetIeConfig>(args, nargs, kwnames, config)) return nullptr;
     control().set_ie_config(std::move(config));
     Py_RETURN_NONE;
   });
@@ -256,7 +256,7 @@ constexpr Signature kSetDefaultProxy{
 PyObject* set_default_proxy(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     sys::win::ProxyInfo info;
-    if (!kSetDefaultProxy.bind(args, nargs, kwnames, info)) return nullptr;
+    if (!bind<kSetDefaultProxy>(args, nargs, kwnames, info)) return nullptr;
     control().set_default_proxy(std::move(info));
     Py_RETURN_NONE;
   });
@@ -276,7 +276,7 @@ constexpr Signature kFailDefaultProxy{
 PyObject* fail_ie_config(PyObject*, PyObject* args) {
   return guarded([&]() -> PyObject* {
     LastErrorArgs a;
-    if (!kFailIeConfig.bind(args, nullptr, a)) return nullptr;
+    if (!bind<kFailIeConfig>(args, nullptr, a)) return nullptr;
     control().fail_ie_config(a.code);
     Py_RETURN_NONE;
   });
@@ -285,7 +285,7 @@ PyObject* fail_ie_config(PyObject*, PyObject* args) {
 PyObject* fail_default_proxy(PyObject*, PyObject* args) {
   return guarded([&]() -> PyObject* {
     LastErrorArgs a;
-    if (!kFailDefaultProxy.bind(args, nullptr, a)) return nullptr;
+    if (!bind<kFailDefaultProxy>(args, nullptr, a)) return nullptr;
     control().fail_default_proxy(a.code);
     Py_RETURN_NONE;
   });
@@ -310,7 +310,7 @@ constexpr Signature kFailNext{
 PyObject* fail_next(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     FaultArgs a;
-    if (!kFailNext.bind(args, nargs, kwnames, a)) return nullptr;
+    if (!bind<kFailNext>(args, nargs, kwnames, a)) return nullptr;
     auto op = sim::op_from_name(a.op);
     if (!op) {
       PyErr_Format(PyExc_ValueError, "unknown operation %s", a.op.c_str());
@@ -464,7 +464,7 @@ PyObject* script_resolution(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
         {"drop", Resolution::OnClose::Drop},
     };
     ResolutionArgs a;
-    if (!kScriptResolution.bind(args, nargs, kwnames, a)) return nullptr;
+    if (!bind<kScriptResolution>(args, nargs, kwnames, a)) return nullptr;
     Resolution r;
     if (!choice_of("delivery", a.delivery.c_str(), kDeliveries, r.delivery) ||
         !choice_of("on_close", a.on_close.c_str(), kOnClose, r.on_close))
@@ -564,7 +564,7 @@ constexpr Signature kDeliverHeldCallbacks{
 PyObject* deliver_held_callbacks(PyObject*, PyObject* args) {
   return guarded([&]() -> PyObject* {
     LastErrorArgs a{sys::win::kErrorWinHttpOperationCancelled};
-    if (!kDeliverHeldCallbacks.bind(args, nullptr, a)) return nullptr;
+    if (!bind<kDeliverHeldCallbacks>(args, nullptr, a)) return nullptr;
     run_detached([&] {
       control().deliver_held_callbacks(a.code);
       return 0;
