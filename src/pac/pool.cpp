@@ -10,6 +10,7 @@
 #include <tuple>
 #include <utility>
 
+#include "pac/channel.hpp"
 #include "util/redact.hpp"
 
 #ifdef _WIN32
@@ -54,117 +55,6 @@ std::optional<MonotonicInstant> deadline_after(MonotonicInstant now, Duration bu
   const std::uint64_t total = budget.secs * kNanosPerSec + budget.nanos;
   if (total > room) return std::nullopt;
   return now + nanoseconds(static_cast<nanoseconds::rep>(total));
-}
-
-// ---------------------------------------------------------------------------------------------
-// A channel that holds one message at a time, so that no send ever waits. A send fails (and
-// hands the message back) once the receiver is gone; a receive ends as Closed once every
-// sender is gone without a message. Dropping a sender that is not the last touches no lock:
-// a forked child drops the idle entries of its parent's threads, whose channel locks may have
-// been held by threads that do not exist there.
-
-enum class Received { Message, TimedOut, Closed };
-
-template <class T>
-struct ChannelCore {
-  std::mutex mutex;
-  std::condition_variable ready;
-  std::optional<T> message;
-  bool receiver_gone = false;
-  bool senders_gone = false;
-  std::atomic<std::size_t> senders{1};
-};
-
-template <class T>
-class Sender {
- public:
-  explicit Sender(std::shared_ptr<ChannelCore<T>> core) : core_(std::move(core)) {}
-  Sender(const Sender& other) : core_(other.core_) {
-    if (core_) core_->senders.fetch_add(1, std::memory_order_relaxed);
-  }
-  Sender(Sender&& other) noexcept = default;
-  Sender& operator=(const Sender&) = delete;
-  Sender& operator=(Sender&& other) noexcept {
-    if (this != &other) {
-      drop();
-      core_ = std::move(other.core_);
-    }
-    return *this;
-  }
-  ~Sender() { drop(); }
-
-  // The message back when nobody receives any more.
-  std::optional<T> send(T message) {
-    {
-      std::lock_guard lock(core_->mutex);
-      if (core_->receiver_gone) return std::optional<T>(std::move(message));
-      core_->message.emplace(std::move(message));
-    }
-    core_->ready.notify_one();
-    return std::nullopt;
-  }
-
-  void drop() noexcept {
-    if (!core_) return;
-    if (core_->senders.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-      {
-        std::lock_guard lock(core_->mutex);
-        core_->senders_gone = true;
-      }
-      core_->ready.notify_all();
-    }
-    core_.reset();
-  }
-
- private:
-  std::shared_ptr<ChannelCore<T>> core_;
-};
-
-template <class T>
-class Receiver {
- public:
-  explicit Receiver(std::shared_ptr<ChannelCore<T>> core) : core_(std::move(core)) {}
-  Receiver(Receiver&&) noexcept = default;
-  Receiver& operator=(Receiver&&) = delete;
-  ~Receiver() {
-    if (!core_) return;
-    std::optional<T> unread;
-    {
-      std::lock_guard lock(core_->mutex);
-      core_->receiver_gone = true;
-      if (core_->message) {
-        unread.emplace(std::move(*core_->message));
-        core_->message.reset();
-      }
-    }
-    // `unread` (a task would release its slot) goes after the unlock.
-  }
-
-  // Waits until `until`, or without limit when there is none.
-  Received receive(std::optional<T>& out, std::optional<MonotonicInstant> until) {
-    std::unique_lock lock(core_->mutex);
-    const auto done = [&] { return core_->message.has_value() || core_->senders_gone; };
-    if (until) {
-      core_->ready.wait_until(lock, *until, done);
-    } else {
-      core_->ready.wait(lock, done);
-    }
-    if (core_->message) {
-      out.emplace(std::move(*core_->message));
-      core_->message.reset();
-      return Received::Message;
-    }
-    return core_->senders_gone ? Received::Closed : Received::TimedOut;
-  }
-
- private:
-  std::shared_ptr<ChannelCore<T>> core_;
-};
-
-template <class T>
-std::pair<Sender<T>, Receiver<T>> make_channel() {
-  auto core = std::make_shared<ChannelCore<T>>();
-  return {Sender<T>(core), Receiver<T>(core)};
 }
 
 }  // namespace
@@ -337,6 +227,7 @@ void worker_loop(State& state, std::uint64_t worker_id, const Sender<State::Task
   std::optional<State::Task> task;
   if (tasks.receive(task, std::nullopt) != Received::Message) return;
   for (;;) {
+    if (!task) return;
     State::Task current = std::move(*task);
     task.reset();
     run_task(state, worker_id, self, std::move(current));
@@ -519,7 +410,8 @@ PacAnswer PacPool::evaluate(PacJob job) {
   std::optional<PacAnswer> result;
   switch (answer.receive(result, deadline)) {
     case Received::Message:
-      return std::move(*result);
+      if (result) return std::move(*result);
+      break;
     case Received::TimedOut:
       return failure(Error::PacTimeout{budget});
     case Received::Closed:
