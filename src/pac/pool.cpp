@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -32,6 +34,19 @@ using Clock = std::chrono::steady_clock;
 constexpr std::string_view kThreadName = "zelvane-pac";
 constexpr std::string_view kSpawnContext = "spawning the PAC evaluation thread";
 constexpr std::string_view kNoResult = "the PAC evaluation thread ended without producing a result";
+
+using namespace std::chrono_literals;
+
+// How long a thread that has just answered waits actively for its next task before it parks:
+// long enough for a caller that comes straight back (its wake-up included) to find it awake,
+// short enough that the end of a burst costs less than one evaluation. A parked thread then
+// costs nothing until its task or its idle exit.
+constexpr std::chrono::nanoseconds kNextTaskSpin = 50us;
+// A caller waits actively for its answer when the evaluation is expected within this time
+// (evaluations that take longer would burn more than a wake-up costs)...
+constexpr std::chrono::nanoseconds kLongestAnswerSpin = 250us;
+// ... for the expected time, a quarter of it and this margin more, and then parks.
+constexpr std::chrono::nanoseconds kAnswerSpinMargin = 20us;
 
 PacAnswer failure(Error error) { return std::unexpected(std::move(error)); }
 
@@ -113,7 +128,8 @@ struct PacPool::State {
     std::uint32_t pid;
   };
 
-  std::optional<Permit> take_slot(std::optional<MonotonicInstant> deadline);
+  // The permit, and how many slots are taken with it.
+  std::optional<std::pair<Permit, std::size_t>> take_slot(std::optional<MonotonicInstant> deadline);
   void release_slot(std::uint32_t pid) noexcept;
   // Counts taken in another process belong to threads that do not exist here.
   void adopt_process_locked() noexcept;
@@ -121,6 +137,11 @@ struct PacPool::State {
   std::optional<IdleWorker> pop_idle();
   void push_idle(IdleWorker entry);
   bool remove_idle(std::uint64_t worker_id);
+
+  // How long a caller of an evaluation that shares the pool with `busy` others (its own
+  // included) waits actively for the answer before it parks.
+  std::chrono::nanoseconds answer_spin(std::size_t busy) const noexcept;
+  void record_run(std::chrono::nanoseconds took) noexcept;
 
   const std::chrono::nanoseconds idle_timeout;
   const std::size_t max_slots;
@@ -135,6 +156,12 @@ struct PacPool::State {
   std::vector<IdleWorker> idle;
 
   std::atomic<std::uint64_t> started{0};
+
+  // The time jobs have lately taken, as an average that follows the last few; 0 before any.
+  std::atomic<std::int64_t> typical_run_ns{0};
+  // While at most this many evaluations run, their callers may wait actively: the job and its
+  // waiting caller then each have a core.
+  const std::size_t spin_room = std::thread::hardware_concurrency() / 2;
 };
 
 namespace {
@@ -206,7 +233,9 @@ Registry& registry() {
 void run_task(State& state, std::uint64_t worker_id, const Sender<State::Task>& self, State::Task task) {
   std::optional<PacAnswer> answer;
   try {
+    const auto began = Clock::now();
     answer.emplace(std::move(task.job.job).call_once(task.job.deadline));
+    state.record_run(Clock::now() - began);
   } catch (const std::exception&) {
     // The evaluation is given up: its reply end goes unsent, which tells the caller. Anything
     // else thrown (a forced unwind among them) ends the thread, and the task goes with the
@@ -226,12 +255,13 @@ void worker_loop(State& state, std::uint64_t worker_id, const Sender<State::Task
                  Receiver<State::Task>& tasks) {
   std::optional<State::Task> task;
   if (tasks.receive(task, std::nullopt) != Received::Message) return;
+  const std::chrono::nanoseconds spin = std::min(kNextTaskSpin, state.idle_timeout);
   for (;;) {
     if (!task) return;
     State::Task current = std::move(*task);
     task.reset();
     run_task(state, worker_id, self, std::move(current));
-    switch (tasks.receive(task, Clock::now() + state.idle_timeout)) {
+    switch (tasks.receive(task, Clock::now() + state.idle_timeout, spin)) {
       case Received::Message:
         continue;
       case Received::Closed:
@@ -274,7 +304,8 @@ void PacPool::State::adopt_process_locked() noexcept {
   }
 }
 
-std::optional<State::Permit> PacPool::State::take_slot(std::optional<MonotonicInstant> deadline) {
+std::optional<std::pair<State::Permit, std::size_t>> PacPool::State::take_slot(
+    std::optional<MonotonicInstant> deadline) {
   std::unique_lock lock(active_mutex);
   adopt_process_locked();
   while (active >= max_slots) {
@@ -286,7 +317,7 @@ std::optional<State::Permit> PacPool::State::take_slot(std::optional<MonotonicIn
     }
   }
   ++active;
-  return Permit(this, active_pid);
+  return std::pair<Permit, std::size_t>(Permit(this, active_pid), active);
 }
 
 void PacPool::State::release_slot(std::uint32_t pid) noexcept {
@@ -322,6 +353,33 @@ bool PacPool::State::remove_idle(std::uint64_t worker_id) {
   idle.erase(it);
   return true;
 }
+
+std::chrono::nanoseconds PacPool::State::answer_spin(std::size_t busy) const noexcept {
+  if (busy > spin_room) return std::chrono::nanoseconds::zero();
+  const std::chrono::nanoseconds typical(typical_run_ns.load(std::memory_order_relaxed));
+  if (typical <= std::chrono::nanoseconds::zero() || typical > kLongestAnswerSpin)
+    return std::chrono::nanoseconds::zero();
+  return std::min(kLongestAnswerSpin, typical + typical / 4 + kAnswerSpinMargin);
+}
+
+void PacPool::State::record_run(std::chrono::nanoseconds took) noexcept {
+  // Workers that record at once may lose a sample; an average loses little by it.
+  const std::int64_t sample = took.count();
+  const std::int64_t before = typical_run_ns.load(std::memory_order_relaxed);
+  typical_run_ns.store(before == 0 ? sample : before + (sample - before) / 8, std::memory_order_relaxed);
+}
+
+namespace {
+
+// A caller's answer channel, used again once its last use is over (a late worker may still
+// hold the previous one: a new one is made then).
+std::shared_ptr<ChannelCore<PacAnswer>> answer_channel() {
+  thread_local std::shared_ptr<ChannelCore<PacAnswer>> last;
+  if (!last || !last->spent()) last = std::make_shared<ChannelCore<PacAnswer>>();
+  return last;
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------------------------
 
@@ -368,13 +426,14 @@ PacAnswer PacPool::evaluate(PacJob job) {
 
   // Time spent waiting for a slot counts against the same deadline the script runs under.
   const std::optional<MonotonicInstant> deadline = deadline_after(Clock::now(), budget);
-  std::optional<State::Permit> permit = state.take_slot(deadline);
-  if (!permit) return failure(Error::PacSaturated{budget, state.max_slots});
+  auto slot = state.take_slot(deadline);
+  if (!slot) return failure(Error::PacSaturated{budget, state.max_slots});
+  const std::chrono::nanoseconds spin = state.answer_spin(slot->second);
 
-  auto [reply, answer] = make_channel<PacAnswer>();
+  auto [reply, answer] = open_channel(answer_channel());
   std::optional<State::Task> task(
-      State::Task{std::move(reply), State::BoxedJob{std::move(job), deadline}, std::move(*permit)});
-  permit.reset();
+      State::Task{std::move(reply), State::BoxedJob{std::move(job), deadline}, std::move(slot->first)});
+  slot.reset();
 
   for (;;) {
     std::optional<State::IdleWorker> entry = state.pop_idle();
@@ -408,7 +467,7 @@ PacAnswer PacPool::evaluate(PacJob job) {
   }
 
   std::optional<PacAnswer> result;
-  switch (answer.receive(result, deadline)) {
+  switch (answer.receive(result, deadline, spin)) {
     case Received::Message:
       if (result) return std::move(*result);
       break;
