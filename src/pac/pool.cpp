@@ -102,8 +102,10 @@ struct PacPool::State {
     Permit(Permit&& other) noexcept : state_(std::exchange(other.state_, nullptr)), pid_(other.pid_) {}
     Permit& operator=(Permit&&) = delete;
     ~Permit() { release(); }
-    void release() noexcept {
-      if (State* s = std::exchange(state_, nullptr)) s->release_slot(pid_);
+    // The slots still taken once this one is released.
+    std::size_t release() noexcept {
+      State* s = std::exchange(state_, nullptr);
+      return s != nullptr ? s->release_slot(pid_) : 0;
     }
 
    private:
@@ -130,7 +132,8 @@ struct PacPool::State {
 
   // The permit, and how many slots are taken with it.
   std::optional<std::pair<Permit, std::size_t>> take_slot(std::optional<MonotonicInstant> deadline);
-  void release_slot(std::uint32_t pid) noexcept;
+  // The slots still taken after it.
+  std::size_t release_slot(std::uint32_t pid) noexcept;
   // Counts taken in another process belong to threads that do not exist here.
   void adopt_process_locked() noexcept;
 
@@ -230,7 +233,9 @@ Registry& registry() {
 // ---------------------------------------------------------------------------------------------
 // The worker.
 
-void run_task(State& state, std::uint64_t worker_id, const Sender<State::Task>& self, State::Task task) {
+// Runs the task and answers; gives the slots still taken once its own was released.
+std::size_t run_task(State& state, std::uint64_t worker_id, const Sender<State::Task>& self,
+                     State::Task task) {
   std::optional<PacAnswer> answer;
   try {
     const auto began = Clock::now();
@@ -244,11 +249,12 @@ void run_task(State& state, std::uint64_t worker_id, const Sender<State::Task>& 
   // Listed as idle before the slot is released, so that a caller woken by the release finds
   // this thread instead of starting another; the answer goes last.
   state.push_idle(State::IdleWorker{self, worker_id, current_pid()});
-  task.permit.release();
+  const std::size_t busy = task.permit.release();
   if (answer) {
     // Fails when the caller has stopped waiting: the answer is dropped.
     std::ignore = task.reply.send(std::move(*answer));
   }
+  return busy;
 }
 
 void worker_loop(State& state, std::uint64_t worker_id, const Sender<State::Task>& self,
@@ -260,8 +266,11 @@ void worker_loop(State& state, std::uint64_t worker_id, const Sender<State::Task
     if (!task) return;
     State::Task current = std::move(*task);
     task.reset();
-    run_task(state, worker_id, self, std::move(current));
-    switch (tasks.receive(task, Clock::now() + state.idle_timeout, spin)) {
+    // A busy pool parks at once: its callers park too, so the next task comes only after a
+    // wake-up, and a thread waiting actively meanwhile takes a core that an evaluation needs.
+    const std::size_t busy = run_task(state, worker_id, self, std::move(current));
+    const std::chrono::nanoseconds wait = busy < state.spin_room ? spin : std::chrono::nanoseconds::zero();
+    switch (tasks.receive(task, Clock::now() + state.idle_timeout, wait)) {
       case Received::Message:
         continue;
       case Received::Closed:
@@ -320,13 +329,16 @@ std::optional<std::pair<State::Permit, std::size_t>> PacPool::State::take_slot(
   return std::pair<Permit, std::size_t>(Permit(this, active_pid), active);
 }
 
-void PacPool::State::release_slot(std::uint32_t pid) noexcept {
+std::size_t PacPool::State::release_slot(std::uint32_t pid) noexcept {
+  std::size_t left = 0;
   {
     std::lock_guard lock(active_mutex);
     adopt_process_locked();
     if (pid == active_pid && active > 0) --active;
+    left = active;
   }
   slot_freed.notify_one();
+  return left;
 }
 
 std::optional<State::IdleWorker> PacPool::State::pop_idle() {
