@@ -39,8 +39,11 @@ std::optional<std::string> read_shared_input(benchmark::State& state, std::strin
 // figures of a shared machine vary). Rows are named as the table names them.
 struct Target {
   enum class Kind {
-    TimeBelow,          // row's CPU time per operation below `value` seconds
-    TimeWithinFactor,   // row's CPU time per operation at most `value` times `reference`'s
+    TimeBelow,         // row's CPU time per operation below `value` seconds
+    TimeWithinFactor,  // row's CPU time per operation at most `value` times `reference`'s
+    // row's wall-clock time per operation at most `value` times `reference`'s: for a row whose
+    // work runs on threads other than the benchmark's own (a pool's round trip)
+    WallTimeWithinFactor,
     ThroughputAtLeast,  // row's operations per second (wall-clock) at least `value` times `reference`'s
   };
   Kind kind;

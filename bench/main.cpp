@@ -172,6 +172,12 @@ class TableReporter final : public benchmark::BenchmarkReporter {
     std::ostringstream s;
     s << t.row << ": ";
     auto verdict = [](bool met) { return met ? "met" : "MISSED"; };
+    // Sets the row's figure against the reference's, for a target of at most `value` times it.
+    auto within_factor = [&](double Row::*figure, const char* what) {
+      s << fixed(row->*figure / ref->*figure, 2) << " x the " << what << " of " << t.reference
+        << ", target at most " << fixed(t.value, 2)
+        << " x: " << verdict(row->*figure <= t.value * ref->*figure);
+    };
     switch (t.kind) {
       case Target::Kind::TimeBelow:
         if (row == nullptr) return s.str() + "not measured in this run";
@@ -179,11 +185,14 @@ class TableReporter final : public benchmark::BenchmarkReporter {
           << duration_text(t.value) << ": " << verdict(row->cpu_seconds_per_op < t.value);
         break;
       case Target::Kind::TimeWithinFactor:
+      case Target::Kind::WallTimeWithinFactor:
         if (row == nullptr || ref == nullptr)
           return s.str() + "not measured in this run (or " + t.reference + ")";
-        s << fixed(row->cpu_seconds_per_op / ref->cpu_seconds_per_op, 2) << " x the CPU time of "
-          << t.reference << ", target at most " << fixed(t.value, 2)
-          << " x: " << verdict(row->cpu_seconds_per_op <= t.value * ref->cpu_seconds_per_op);
+        if (t.kind == Target::Kind::TimeWithinFactor) {
+          within_factor(&Row::cpu_seconds_per_op, "CPU time");
+        } else {
+          within_factor(&Row::seconds_per_op, "wall-clock time");
+        }
         break;
       case Target::Kind::ThroughputAtLeast:
         if (row == nullptr || ref == nullptr)

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -10,16 +12,11 @@
 #include <tuple>
 #include <utility>
 
+#include "pac/channel.hpp"
 #include "util/redact.hpp"
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX  // keeps std::max and MonotonicInstant::max usable
-#endif
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <pthread.h>
-#include <unistd.h>
 #endif
 
 namespace zelvane::pac {
@@ -32,15 +29,20 @@ constexpr std::string_view kThreadName = "zelvane-pac";
 constexpr std::string_view kSpawnContext = "spawning the PAC evaluation thread";
 constexpr std::string_view kNoResult = "the PAC evaluation thread ended without producing a result";
 
-PacAnswer failure(Error error) { return std::unexpected(std::move(error)); }
+using namespace std::chrono_literals;
 
-std::uint32_t current_pid() noexcept {
-#ifdef _WIN32
-  return static_cast<std::uint32_t>(GetCurrentProcessId());
-#else
-  return static_cast<std::uint32_t>(getpid());
-#endif
-}
+// How long a thread that has just answered waits actively for its next task before it parks:
+// long enough for a caller that comes straight back (its wake-up included) to find it awake,
+// short enough that the end of a burst costs less than one evaluation. A parked thread then
+// costs nothing until its task or its idle exit.
+constexpr std::chrono::nanoseconds kNextTaskSpin = 50us;
+// A caller waits actively for its answer when the evaluation is expected within this time
+// (evaluations that take longer would burn more than a wake-up costs)...
+constexpr std::chrono::nanoseconds kLongestAnswerSpin = 250us;
+// ... for the expected time, a quarter of it and this margin more, and then parks.
+constexpr std::chrono::nanoseconds kAnswerSpinMargin = 20us;
+
+PacAnswer failure(Error error) { return std::unexpected(std::move(error)); }
 
 // Every pool thread of the process takes its id from here.
 std::atomic<std::uint64_t> next_worker_id{0};
@@ -54,117 +56,6 @@ std::optional<MonotonicInstant> deadline_after(MonotonicInstant now, Duration bu
   const std::uint64_t total = budget.secs * kNanosPerSec + budget.nanos;
   if (total > room) return std::nullopt;
   return now + nanoseconds(static_cast<nanoseconds::rep>(total));
-}
-
-// ---------------------------------------------------------------------------------------------
-// A channel that holds one message at a time, so that no send ever waits. A send fails (and
-// hands the message back) once the receiver is gone; a receive ends as Closed once every
-// sender is gone without a message. Dropping a sender that is not the last touches no lock:
-// a forked child drops the idle entries of its parent's threads, whose channel locks may have
-// been held by threads that do not exist there.
-
-enum class Received { Message, TimedOut, Closed };
-
-template <class T>
-struct ChannelCore {
-  std::mutex mutex;
-  std::condition_variable ready;
-  std::optional<T> message;
-  bool receiver_gone = false;
-  bool senders_gone = false;
-  std::atomic<std::size_t> senders{1};
-};
-
-template <class T>
-class Sender {
- public:
-  explicit Sender(std::shared_ptr<ChannelCore<T>> core) : core_(std::move(core)) {}
-  Sender(const Sender& other) : core_(other.core_) {
-    if (core_) core_->senders.fetch_add(1, std::memory_order_relaxed);
-  }
-  Sender(Sender&& other) noexcept = default;
-  Sender& operator=(const Sender&) = delete;
-  Sender& operator=(Sender&& other) noexcept {
-    if (this != &other) {
-      drop();
-      core_ = std::move(other.core_);
-    }
-    return *this;
-  }
-  ~Sender() { drop(); }
-
-  // The message back when nobody receives any more.
-  std::optional<T> send(T message) {
-    {
-      std::lock_guard lock(core_->mutex);
-      if (core_->receiver_gone) return std::optional<T>(std::move(message));
-      core_->message.emplace(std::move(message));
-    }
-    core_->ready.notify_one();
-    return std::nullopt;
-  }
-
-  void drop() noexcept {
-    if (!core_) return;
-    if (core_->senders.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-      {
-        std::lock_guard lock(core_->mutex);
-        core_->senders_gone = true;
-      }
-      core_->ready.notify_all();
-    }
-    core_.reset();
-  }
-
- private:
-  std::shared_ptr<ChannelCore<T>> core_;
-};
-
-template <class T>
-class Receiver {
- public:
-  explicit Receiver(std::shared_ptr<ChannelCore<T>> core) : core_(std::move(core)) {}
-  Receiver(Receiver&&) noexcept = default;
-  Receiver& operator=(Receiver&&) = delete;
-  ~Receiver() {
-    if (!core_) return;
-    std::optional<T> unread;
-    {
-      std::lock_guard lock(core_->mutex);
-      core_->receiver_gone = true;
-      if (core_->message) {
-        unread.emplace(std::move(*core_->message));
-        core_->message.reset();
-      }
-    }
-    // `unread` (a task would release its slot) goes after the unlock.
-  }
-
-  // Waits until `until`, or without limit when there is none.
-  Received receive(std::optional<T>& out, std::optional<MonotonicInstant> until) {
-    std::unique_lock lock(core_->mutex);
-    const auto done = [&] { return core_->message.has_value() || core_->senders_gone; };
-    if (until) {
-      core_->ready.wait_until(lock, *until, done);
-    } else {
-      core_->ready.wait(lock, done);
-    }
-    if (core_->message) {
-      out.emplace(std::move(*core_->message));
-      core_->message.reset();
-      return Received::Message;
-    }
-    return core_->senders_gone ? Received::Closed : Received::TimedOut;
-  }
-
- private:
-  std::shared_ptr<ChannelCore<T>> core_;
-};
-
-template <class T>
-std::pair<Sender<T>, Receiver<T>> make_channel() {
-  auto core = std::make_shared<ChannelCore<T>>();
-  return {Sender<T>(core), Receiver<T>(core)};
 }
 
 }  // namespace
@@ -197,8 +88,10 @@ struct PacPool::State {
     Permit(Permit&& other) noexcept : state_(std::exchange(other.state_, nullptr)), pid_(other.pid_) {}
     Permit& operator=(Permit&&) = delete;
     ~Permit() { release(); }
-    void release() noexcept {
-      if (State* s = std::exchange(state_, nullptr)) s->release_slot(pid_);
+    // The slots still taken once this one is released.
+    std::size_t release() noexcept {
+      State* s = std::exchange(state_, nullptr);
+      return s != nullptr ? s->release_slot(pid_) : 0;
     }
 
    private:
@@ -223,14 +116,21 @@ struct PacPool::State {
     std::uint32_t pid;
   };
 
-  std::optional<Permit> take_slot(std::optional<MonotonicInstant> deadline);
-  void release_slot(std::uint32_t pid) noexcept;
+  // The permit, and how many slots are taken with it.
+  std::optional<std::pair<Permit, std::size_t>> take_slot(std::optional<MonotonicInstant> deadline);
+  // The slots still taken after it.
+  std::size_t release_slot(std::uint32_t pid) noexcept;
   // Counts taken in another process belong to threads that do not exist here.
   void adopt_process_locked() noexcept;
 
   std::optional<IdleWorker> pop_idle();
   void push_idle(IdleWorker entry);
   bool remove_idle(std::uint64_t worker_id);
+
+  // How long a caller of an evaluation that shares the pool with `busy` others (its own
+  // included) waits actively for the answer before it parks.
+  std::chrono::nanoseconds answer_spin(std::size_t busy) const noexcept;
+  void record_run(std::chrono::nanoseconds took) noexcept;
 
   const std::chrono::nanoseconds idle_timeout;
   const std::size_t max_slots;
@@ -239,12 +139,18 @@ struct PacPool::State {
   std::mutex active_mutex;
   std::condition_variable slot_freed;
   std::size_t active = 0;
-  std::uint32_t active_pid = current_pid();
+  std::uint32_t active_pid = sys::process_id();
 
   std::mutex idle_mutex;
   std::vector<IdleWorker> idle;
 
   std::atomic<std::uint64_t> started{0};
+
+  // The time jobs have lately taken, as an average that follows the last few; 0 before any.
+  std::atomic<std::int64_t> typical_run_ns{0};
+  // While at most this many evaluations run, their callers may wait actively: the job and its
+  // waiting caller then each have a core.
+  const std::size_t spin_room = std::thread::hardware_concurrency() / 2;
 };
 
 namespace {
@@ -313,10 +219,14 @@ Registry& registry() {
 // ---------------------------------------------------------------------------------------------
 // The worker.
 
-void run_task(State& state, std::uint64_t worker_id, const Sender<State::Task>& self, State::Task task) {
+// Runs the task and answers; gives the slots still taken once its own was released.
+std::size_t run_task(State& state, std::uint64_t worker_id, const Sender<State::Task>& self,
+                     State::Task task) {
   std::optional<PacAnswer> answer;
   try {
+    const auto began = Clock::now();
     answer.emplace(std::move(task.job.job).call_once(task.job.deadline));
+    state.record_run(Clock::now() - began);
   } catch (const std::exception&) {
     // The evaluation is given up: its reply end goes unsent, which tells the caller. Anything
     // else thrown (a forced unwind among them) ends the thread, and the task goes with the
@@ -324,23 +234,29 @@ void run_task(State& state, std::uint64_t worker_id, const Sender<State::Task>& 
   }
   // Listed as idle before the slot is released, so that a caller woken by the release finds
   // this thread instead of starting another; the answer goes last.
-  state.push_idle(State::IdleWorker{self, worker_id, current_pid()});
-  task.permit.release();
+  state.push_idle(State::IdleWorker{self, worker_id, sys::process_id()});
+  const std::size_t busy = task.permit.release();
   if (answer) {
     // Fails when the caller has stopped waiting: the answer is dropped.
     std::ignore = task.reply.send(std::move(*answer));
   }
+  return busy;
 }
 
 void worker_loop(State& state, std::uint64_t worker_id, const Sender<State::Task>& self,
                  Receiver<State::Task>& tasks) {
   std::optional<State::Task> task;
   if (tasks.receive(task, std::nullopt) != Received::Message) return;
+  const std::chrono::nanoseconds spin = std::min(kNextTaskSpin, state.idle_timeout);
   for (;;) {
+    if (!task) return;
     State::Task current = std::move(*task);
     task.reset();
-    run_task(state, worker_id, self, std::move(current));
-    switch (tasks.receive(task, Clock::now() + state.idle_timeout)) {
+    // A busy pool parks at once: its callers park too, so the next task comes only after a
+    // wake-up, and a thread waiting actively meanwhile takes a core that an evaluation needs.
+    const std::size_t busy = run_task(state, worker_id, self, std::move(current));
+    const std::chrono::nanoseconds wait = busy < state.spin_room ? spin : std::chrono::nanoseconds::zero();
+    switch (tasks.receive(task, Clock::now() + state.idle_timeout, wait)) {
       case Received::Message:
         continue;
       case Received::Closed:
@@ -376,14 +292,15 @@ PacPool::State::~State() {
 }
 
 void PacPool::State::adopt_process_locked() noexcept {
-  const std::uint32_t pid = current_pid();
+  const std::uint32_t pid = sys::process_id();
   if (pid != active_pid) {
     active = 0;
     active_pid = pid;
   }
 }
 
-std::optional<State::Permit> PacPool::State::take_slot(std::optional<MonotonicInstant> deadline) {
+std::optional<std::pair<State::Permit, std::size_t>> PacPool::State::take_slot(
+    std::optional<MonotonicInstant> deadline) {
   std::unique_lock lock(active_mutex);
   adopt_process_locked();
   while (active >= max_slots) {
@@ -395,16 +312,19 @@ std::optional<State::Permit> PacPool::State::take_slot(std::optional<MonotonicIn
     }
   }
   ++active;
-  return Permit(this, active_pid);
+  return std::pair<Permit, std::size_t>(Permit(this, active_pid), active);
 }
 
-void PacPool::State::release_slot(std::uint32_t pid) noexcept {
+std::size_t PacPool::State::release_slot(std::uint32_t pid) noexcept {
+  std::size_t left = 0;
   {
     std::lock_guard lock(active_mutex);
     adopt_process_locked();
     if (pid == active_pid && active > 0) --active;
+    left = active;
   }
   slot_freed.notify_one();
+  return left;
 }
 
 std::optional<State::IdleWorker> PacPool::State::pop_idle() {
@@ -431,6 +351,33 @@ bool PacPool::State::remove_idle(std::uint64_t worker_id) {
   idle.erase(it);
   return true;
 }
+
+std::chrono::nanoseconds PacPool::State::answer_spin(std::size_t busy) const noexcept {
+  if (busy > spin_room) return std::chrono::nanoseconds::zero();
+  const std::chrono::nanoseconds typical(typical_run_ns.load(std::memory_order_relaxed));
+  if (typical <= std::chrono::nanoseconds::zero() || typical > kLongestAnswerSpin)
+    return std::chrono::nanoseconds::zero();
+  return std::min(kLongestAnswerSpin, typical + typical / 4 + kAnswerSpinMargin);
+}
+
+void PacPool::State::record_run(std::chrono::nanoseconds took) noexcept {
+  // Workers that record at once may lose a sample; an average loses little by it.
+  const std::int64_t sample = took.count();
+  const std::int64_t before = typical_run_ns.load(std::memory_order_relaxed);
+  typical_run_ns.store(before == 0 ? sample : before + (sample - before) / 8, std::memory_order_relaxed);
+}
+
+namespace {
+
+// A caller's answer channel, used again once its last use is over (a late worker may still
+// hold the previous one: a new one is made then).
+std::shared_ptr<ChannelCore<PacAnswer>> answer_channel() {
+  thread_local std::shared_ptr<ChannelCore<PacAnswer>> last;
+  if (!last || !last->spent()) last = std::make_shared<ChannelCore<PacAnswer>>();
+  return last;
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------------------------
 
@@ -477,13 +424,14 @@ PacAnswer PacPool::evaluate(PacJob job) {
 
   // Time spent waiting for a slot counts against the same deadline the script runs under.
   const std::optional<MonotonicInstant> deadline = deadline_after(Clock::now(), budget);
-  std::optional<State::Permit> permit = state.take_slot(deadline);
-  if (!permit) return failure(Error::PacSaturated{budget, state.max_slots});
+  auto slot = state.take_slot(deadline);
+  if (!slot) return failure(Error::PacSaturated{budget, state.max_slots});
+  const std::chrono::nanoseconds spin = state.answer_spin(slot->second);
 
-  auto [reply, answer] = make_channel<PacAnswer>();
+  auto [reply, answer] = open_channel(answer_channel());
   std::optional<State::Task> task(
-      State::Task{std::move(reply), State::BoxedJob{std::move(job), deadline}, std::move(*permit)});
-  permit.reset();
+      State::Task{std::move(reply), State::BoxedJob{std::move(job), deadline}, std::move(slot->first)});
+  slot.reset();
 
   for (;;) {
     std::optional<State::IdleWorker> entry = state.pop_idle();
@@ -509,7 +457,7 @@ PacAnswer PacPool::evaluate(PacJob job) {
       break;
     }
     // An entry recorded in another process names a thread that does not exist here.
-    if (entry->pid != current_pid()) continue;
+    if (entry->pid != sys::process_id()) continue;
     std::optional<State::Task> back = entry->job_sender.send(std::move(*task));
     task.reset();
     if (!back) break;
@@ -517,9 +465,10 @@ PacAnswer PacPool::evaluate(PacJob job) {
   }
 
   std::optional<PacAnswer> result;
-  switch (answer.receive(result, deadline)) {
+  switch (answer.receive(result, deadline, spin)) {
     case Received::Message:
-      return std::move(*result);
+      if (result) return std::move(*result);
+      break;
     case Received::TimedOut:
       return failure(Error::PacTimeout{budget});
     case Received::Closed:

@@ -4,8 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <future>
-#include <latch>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -60,10 +60,33 @@ std::thread::id thread_of(PacPool& pool, std::size_t n = 1) {
   return seen.get();
 }
 
+// A gate that opens once, as a std::latch of one. Not std::latch itself: GCC 12's, on a target
+// without a futex (mingw-w64: the Windows build), can miss a count_down that comes while a
+// thread is starting to wait, and that thread then waits for ever.
+class Gate {
+ public:
+  void count_down() {
+    {
+      std::lock_guard lock(mutex_);
+      open_ = true;
+    }
+    opened_.notify_all();
+  }
+  void wait() {
+    std::unique_lock lock(mutex_);
+    opened_.wait(lock, [&] { return open_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable opened_;
+  bool open_ = false;
+};
+
 // A job held until its gate opens; `finished` opens when it has returned.
 struct Held {
-  std::shared_ptr<std::latch> gate = std::make_shared<std::latch>(1);
-  std::shared_ptr<std::latch> finished = std::make_shared<std::latch>(1);
+  std::shared_ptr<Gate> gate = std::make_shared<Gate>();
+  std::shared_ptr<Gate> finished = std::make_shared<Gate>();
   std::shared_ptr<std::promise<std::thread::id>> where = std::make_shared<std::promise<std::thread::id>>();
   std::future<std::thread::id> seen = where->get_future();
 
@@ -575,6 +598,7 @@ TEST_F(PacPoolFork, ChildFindsThePoolsLocksFree) {
   ASSERT_TRUE(pool.evaluate(answering(1)));
   std::atomic<bool> stop{false};
   std::vector<std::thread> busy;
+  busy.reserve(4);
   for (int t = 0; t < 4; ++t) {
     busy.emplace_back([&] {
       while (!stop.load()) std::ignore = pool.stats();
