@@ -14,6 +14,11 @@
 #include "sys/reader.hpp"
 
 namespace zelvane::python {
+
+using namespace env;
+using namespace model;
+using namespace value;
+
 namespace {
 
 using ReadParam = Param<ReadArgs>;

@@ -14,6 +14,10 @@
 #include "value/url.hpp"
 
 namespace zelvane::python {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 using pac::hostfn::PacPolicy;

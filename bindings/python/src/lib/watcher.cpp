@@ -16,6 +16,10 @@
 #include "sys/watch.hpp"
 
 namespace zelvane::python {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 struct WatcherValue {

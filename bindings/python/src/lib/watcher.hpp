@@ -59,7 +59,7 @@ class WatchHandle {
   void stop_and_join() noexcept;
   // The latest configuration, or why there is none; `os_readable` tells a stopped watch from
   // one that never was.
-  std::expected<ProxyConfig, BindingError> current(bool os_readable);
+  std::expected<model::ProxyConfig, BindingError> current(bool os_readable);
 
   // ---- for the watch thread
   void set_thread(sys::ThreadHandle thread);
