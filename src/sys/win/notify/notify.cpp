@@ -118,15 +118,15 @@ Error watch_setup_error(std::string_view what, const Error& error, std::string_v
 
 void StopSignal::mark_ended() noexcept {
   {
-    std::lock_guard lock(mutex_);
+    util::MutexLock lock(mutex_);
     ended_ = true;
   }
   ended_cv_.notify_all();
 }
 
 bool StopSignal::wait_ended_for(std::chrono::milliseconds timeout) {
-  std::unique_lock lock(mutex_);
-  return ended_cv_.wait_for(lock, timeout, [this] { return ended_; });
+  util::UniqueLock lock(mutex_);
+  return ended_cv_.wait_for(lock, timeout, [this]() REQUIRES(mutex_) { return ended_; });
 }
 
 std::optional<Error> registry_thread_loop(Platform& platform, const StopSignal& stop,
