@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <thread>
 #include <tuple>
@@ -45,17 +44,6 @@ PacAnswer failure(Error error) { return std::unexpected(std::move(error)); }
 
 // Every pool thread of the process takes its id from here.
 std::atomic<std::uint64_t> next_worker_id{0};
-
-// now + budget, or none when that is past what the clock can hold.
-std::optional<MonotonicInstant> deadline_after(MonotonicInstant now, Duration budget) {
-  using std::chrono::nanoseconds;
-  const auto room = static_cast<std::uint64_t>((MonotonicInstant::max() - now).count());
-  constexpr std::uint64_t kNanosPerSec = 1'000'000'000u;
-  if (budget.secs > room / kNanosPerSec) return std::nullopt;
-  const std::uint64_t total = budget.secs * kNanosPerSec + budget.nanos;
-  if (total > room) return std::nullopt;
-  return now + nanoseconds(static_cast<nanoseconds::rep>(total));
-}
 
 }  // namespace
 
@@ -430,8 +418,9 @@ PacAnswer PacPool::evaluate(PacJob job) {
   const Duration budget = job.budget;
   if (budget == Duration{}) return failure(Error::PacTimeout{Duration{}});
 
-  // Time spent waiting for a slot counts against the same deadline the script runs under.
-  const std::optional<MonotonicInstant> deadline = deadline_after(Clock::now(), budget);
+  // Time spent waiting for a slot counts against the same deadline the script runs under; a
+  // budget past what the clock holds leaves every wait without end.
+  const std::optional<MonotonicInstant> deadline = value::deadline_after(Clock::now(), budget);
   auto slot = state.take_slot(deadline);
   if (!slot) return failure(Error::PacSaturated{budget, state.max_slots});
   const std::chrono::nanoseconds spin = state.answer_spin(slot->second);

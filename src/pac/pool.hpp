@@ -44,7 +44,6 @@ namespace zelvane::pac {
 using namespace model;
 using namespace value;
 
-using MonotonicInstant = std::chrono::steady_clock::time_point;
 using PacAnswer = Result<std::vector<RouteStep>>;
 
 // One evaluation request, moved whole to a pool thread and run there at most once. `work`

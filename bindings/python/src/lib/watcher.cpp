@@ -34,25 +34,6 @@ constexpr const char* kClosed = "the watcher is closed";
 constexpr const char* kStopped = "the watch has stopped; open a new one";
 constexpr const char* kForked = "the watcher belongs to the parent process";
 
-// Seconds as a Duration, to the nearest nanosecond; the text says why a value has none.
-std::expected<value::Duration, const char*> seconds_to_duration(double seconds) {
-  if (seconds < 0.0) return std::unexpected("cannot convert float seconds to Duration: value is negative");
-  // 2^64: the first whole number of seconds a Duration cannot hold.
-  if (!(seconds < 18446744073709551616.0)) {
-    return std::unexpected("cannot convert float seconds to Duration: value is either too big or NaN");
-  }
-  double whole = std::floor(seconds);
-  auto secs = static_cast<std::uint64_t>(whole);
-  auto nanos = static_cast<std::uint64_t>(std::nearbyint((seconds - whole) * 1e9));
-  if (nanos >= 1'000'000'000u) {
-    // Rounding up to the next second; below 2^64 a double's fraction is zero long before
-    // the seconds could overflow.
-    ++secs;
-    nanos -= 1'000'000'000u;
-  }
-  return value::Duration{secs, static_cast<std::uint32_t>(nanos)};
-}
-
 constexpr std::string_view kThreadName = "zelvane-python";
 
 std::atomic<std::uint64_t> settle_delay_ns{200'000'000};
@@ -365,9 +346,10 @@ PyObject* watch_impl(PyObject* args, PyObject* kwargs) {
 
   std::optional<value::Duration> interval;
   if (seconds) {
-    auto converted = seconds_to_duration(*seconds);
+    auto converted = value::Duration::from_secs_f64(*seconds);
     if (!converted) {
-      PyErr_Format(PyExc_ValueError, "poll_interval: %s", converted.error());
+      PyErr_Format(PyExc_ValueError, "poll_interval: %.*s", static_cast<int>(converted.error().size()),
+                   converted.error().data());
       return nullptr;
     }
     interval = *converted;
