@@ -4,6 +4,10 @@
 #include "parse/server_list.hpp"
 
 namespace zelvane::bypass {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 constexpr std::string_view kWindowsBypassSeparators = ";, \t\r\n";

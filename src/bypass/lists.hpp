@@ -9,10 +9,8 @@
 
 namespace zelvane::bypass {
 
-using namespace model;
-
 // Direct, or Manual with the bypass list read in the Windows style.
-ProxyMode parse_proxy_settings(std::string_view server_text, std::string_view bypass_text);
-BypassRules parse_no_proxy(std::string_view text);
+model::ProxyMode parse_proxy_settings(std::string_view server_text, std::string_view bypass_text);
+model::BypassRules parse_no_proxy(std::string_view text);
 
 }  // namespace zelvane::bypass

@@ -7,6 +7,10 @@
 #include "value/debug.hpp"
 
 namespace zelvane::bypass {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 using parse::entries;

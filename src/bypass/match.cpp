@@ -10,6 +10,10 @@
 #include "value/ip.hpp"
 
 namespace zelvane::bypass {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 bool is_ascii_upper(char c) { return c >= 'A' && c <= 'Z'; }

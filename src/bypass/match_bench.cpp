@@ -5,6 +5,10 @@
 #include "bypass/rules.hpp"
 
 namespace zelvane::bypass {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 // A no_proxy list as people write it: names, subdomains, addresses, networks, a glob, a port.

@@ -10,6 +10,10 @@
 #include "value/debug.hpp"
 
 namespace zelvane::bypass {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 using R = BypassRule;

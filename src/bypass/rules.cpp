@@ -17,6 +17,10 @@
 #include "util/probe_set.hpp"
 
 namespace zelvane::bypass {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 constexpr std::size_t npos = std::string_view::npos;

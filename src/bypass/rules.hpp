@@ -12,18 +12,15 @@
 
 namespace zelvane::bypass {
 
-using namespace model;
-using namespace value;
-
 // Every character of `separators` (all ASCII) ends an entry. Never fails.
-BypassRules parse(std::string_view text, std::string_view separators, BypassDialect dialect);
+model::BypassRules parse(std::string_view text, std::string_view separators, model::BypassDialect dialect);
 // The list text of the rule, as the export writes it.
-std::string to_text(const BypassRule& rule);
+std::string to_text(const model::BypassRule& rule);
 
 // U+0009 to U+000D and U+0020 at both ends: what the Windows style trims.
 std::string_view trim_windows_entry(std::string_view piece);
 // The Windows trim, or every Unicode White_Space character at both ends for no_proxy.
-std::string_view trim_entry(std::string_view piece, BypassDialect dialect);
+std::string_view trim_entry(std::string_view piece, model::BypassDialect dialect);
 
 // Whether the text holds a character that no host name can hold: U+0000-U+001F,
 // U+007F-U+009F, and # % < > ? [ \ ] ^ |.
@@ -35,14 +32,14 @@ std::optional<std::string> wildcard_to_ascii(std::string_view host);
 
 struct NoRule {};
 struct Refused {};
-using EntryOutcome = std::variant<BypassRule, NoRule, Refused>;
+using EntryOutcome = std::variant<model::BypassRule, NoRule, Refused>;
 // One trimmed entry: a rule, nothing (an entry that names no destination), or a refusal.
-EntryOutcome parse_entry(std::string_view trimmed, BypassDialect dialect);
+EntryOutcome parse_entry(std::string_view trimmed, model::BypassDialect dialect);
 // parse_entry, its rule appended to the patterns or its refusal to the rejected values (the
 // entry redacted, as written).
-void push_entry(BypassRules& rules, std::string_view trimmed, BypassDialect dialect);
+void push_entry(model::BypassRules& rules, std::string_view trimmed, model::BypassDialect dialect);
 // Drops every rule equal to an earlier one; "<-loopback>" always stays and starts afresh, so
 // equal rules on both sides of it both stay.
-void dedup_rules(std::vector<BypassRule>& rules);
+void dedup_rules(std::vector<model::BypassRule>& rules);
 
 }  // namespace zelvane::bypass

@@ -17,6 +17,10 @@ extern char** environ;
 #endif
 
 namespace zelvane::env {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 struct ProxyVariable {

@@ -12,17 +12,14 @@
 
 namespace zelvane::env {
 
-using namespace model;
-using namespace value;
-
 struct EnvLayer {
-  PerScheme per_scheme;  // Use or Disabled, never Unusable
-  BypassRules bypass;
-  std::vector<RejectedValue> rejected;
-  WallTime captured_at;
+  model::PerScheme per_scheme;  // Use or Disabled, never Unusable
+  model::BypassRules bypass;
+  std::vector<model::RejectedValue> rejected;
+  value::WallTime captured_at;
 
-  ProxyMode to_mode() const&;
-  ProxyMode to_mode() &&;
+  model::ProxyMode to_mode() const&;
+  model::ProxyMode to_mode() &&;
 };
 
 enum class Precedence : std::uint8_t { BeforeSystem, AfterSystem, Ignore };
@@ -33,8 +30,8 @@ using EnvVars = std::map<std::string, std::string>;
 // Reads the process environment. On POSIX it walks the C `environ`: call it only where no
 // other thread can change the environment meanwhile (setenv may move the block mid-walk); the
 // Python module reads os.environ there instead (process_block_vars).
-Result<EnvLayer> read_process_env();
-Result<EnvLayer> read_env_map(const EnvVars& vars);
+model::Result<EnvLayer> read_process_env();
+model::Result<EnvLayer> read_env_map(const EnvVars& vars);
 std::optional<std::string_view> lookup(const EnvVars& vars, std::string_view name);
 const EnvVars::value_type* find_ignore_case(const EnvVars& vars, std::string_view name);
 std::optional<std::string_view> find_http_proxy_key(const EnvVars& vars);
@@ -58,8 +55,9 @@ std::optional<EnvVars> process_block_vars();
 // Joins the layer into a reading by precedence (Ignore never reaches it). `taken` is when the
 // layer's variables were read, its own captured_at unless it was kept from an earlier reading
 // of the same variables. The rvalue form moves the layer's lists instead of copying them.
-ProxyConfig merge(ProxyConfig config, const EnvLayer& layer, Precedence precedence);
-ProxyConfig merge(ProxyConfig config, const EnvLayer& layer, Precedence precedence, WallTime taken);
-ProxyConfig merge(ProxyConfig config, EnvLayer&& layer, Precedence precedence);
+model::ProxyConfig merge(model::ProxyConfig config, const EnvLayer& layer, Precedence precedence);
+model::ProxyConfig merge(model::ProxyConfig config, const EnvLayer& layer, Precedence precedence,
+                         value::WallTime taken);
+model::ProxyConfig merge(model::ProxyConfig config, EnvLayer&& layer, Precedence precedence);
 
 }  // namespace zelvane::env

@@ -11,6 +11,10 @@
 #endif
 
 namespace zelvane::env {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 void set_process_var(const char* name, const char* value) {

@@ -17,39 +17,38 @@
 
 namespace zelvane::pac {
 
-using namespace model;
-using namespace value;
-
 // What a PAC script (or the platform's resolver) is told of a URL: no user name, password or
 // fragment, and for https and wss no path beyond "/" and no query, which may carry secrets
 // of an encrypted request. Scheme, host and port stay; applying it twice changes nothing.
-Url prepare_url(const Url& url);
+value::Url prepare_url(const value::Url& url);
 
 // The host argument of FindProxyForURL: the URL's host as the URL serialises it (IPv6 in
 // brackets), the empty text when it has none.
-std::string script_host(const Url& url);
+std::string script_host(const value::Url& url);
 
 // Evaluates the script for the URL (prepared here) and the host. A policy without a timeout
 // evaluates on the calling thread without a deadline; one with a timeout, zero included, on
 // the process's PAC pool within that budget.
-Result<std::vector<RouteStep>> evaluate_for_url(const hostfn::PacPolicy& policy, std::string_view script,
-                                                const Url& url, std::string_view host);
+model::Result<std::vector<model::RouteStep>> evaluate_for_url(const hostfn::PacPolicy& policy,
+                                                              std::string_view script, const value::Url& url,
+                                                              std::string_view host);
 
 // evaluate_for_url with the URL (which it prepares) and the host of the URL as given.
-Result<std::vector<RouteStep>> route_with_script(std::string_view script, const Url& url,
-                                                 const hostfn::PacPolicy& policy);
+model::Result<std::vector<model::RouteStep>> route_with_script(std::string_view script, const value::Url& url,
+                                                               const hostfn::PacPolicy& policy);
 
 // What the road without a script at hand answers for a PAC URL (PacFetchRequired with the
 // mode's PAC URL: it is not fetched here) or WPAD discovery (PacNotSupported "wpad"); the mode
 // is one of those two.
-Error unevaluable(const ProxyMode& mode);
+model::Error unevaluable(const model::ProxyMode& mode);
 
 // The route of the URL under the configuration's effective mode, the QuickJS-ng road of
 // pac::resolve (pac/resolve.hpp): Direct and Manual by the static route (script and policy
 // unused); a URL without a usable host one Direct step without evaluating anything; a caller's
 // script evaluated under any script-based setting, ahead of the snapshot's inline script; a
 // PAC URL or WPAD discovery without a script `unevaluable`.
-Result<std::vector<RouteStep>> route(const ProxyConfig& config, const Url& url,
-                                     std::optional<std::string_view> script, const hostfn::PacPolicy& policy);
+model::Result<std::vector<model::RouteStep>> route(const model::ProxyConfig& config, const value::Url& url,
+                                                   std::optional<std::string_view> script,
+                                                   const hostfn::PacPolicy& policy);
 
 }  // namespace zelvane::pac

@@ -6,6 +6,10 @@
 #include <random>
 
 namespace zelvane::parse {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 // Keys of the duplicate test: drawn from the system once per thread, then stepped for each

@@ -10,27 +10,23 @@
 
 namespace zelvane::parse {
 
-// The parsers read text into the model's terms.
-using namespace model;
-using namespace value;
-
 // Route steps in the order first pushed, without duplicates, at most 64.
 class CandidateList {
  public:
   static constexpr std::size_t kLimit = 64;
   CandidateList();
-  void push(RouteStep step);
+  void push(model::RouteStep step);
   std::size_t size() const { return steps_.size(); }
   // The steps, or none when there is none.
-  std::optional<std::vector<RouteStep>> finish() &&;
+  std::optional<std::vector<model::RouteStep>> finish() &&;
 
  private:
   struct KeyedHash {
     std::size_t key;
-    std::size_t operator()(const RouteStep& s) const;
+    std::size_t operator()(const model::RouteStep& s) const;
   };
-  std::vector<RouteStep> steps_;
-  std::unordered_set<RouteStep, KeyedHash> seen_;
+  std::vector<model::RouteStep> steps_;
+  std::unordered_set<model::RouteStep, KeyedHash> seen_;
 };
 
 }  // namespace zelvane::parse

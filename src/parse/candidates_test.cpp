@@ -6,6 +6,10 @@
 #include "value/debug.hpp"
 
 namespace zelvane::parse {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 TEST(CandidateListTest, KeepsFirstOccurrenceInOrder) {

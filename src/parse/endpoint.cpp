@@ -11,6 +11,10 @@
 #include "util/overloaded.hpp"
 
 namespace zelvane::parse {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 constexpr std::string_view kAtAfterPath =

@@ -13,22 +13,18 @@
 
 namespace zelvane::parse {
 
-// The parsers read text into the model's terms.
-using namespace model;
-using namespace value;
-
 // InvalidProxyServer with a reason, or UnsupportedProxyScheme.
-Result<ProxyEndpoint> parse_endpoint(std::string_view text, std::uint16_t default_port);
-Result<ProxyScheme> parse_scheme(std::string_view text);
-std::optional<SchemeSlot> parse_scheme_slot(std::string_view text);
+model::Result<model::ProxyEndpoint> parse_endpoint(std::string_view text, std::uint16_t default_port);
+model::Result<model::ProxyScheme> parse_scheme(std::string_view text);
+std::optional<model::SchemeSlot> parse_scheme_slot(std::string_view text);
 std::optional<std::uint16_t> default_port(std::optional<std::uint16_t> explicit_port,
-                                          std::optional<ProxyScheme> hint);
+                                          std::optional<model::ProxyScheme> hint);
 
 // The proxy URL of a step, credentials included; none for Direct or an endpoint that makes no
 // URL.
-std::optional<Url> proxy_url(const RouteStep& step);
+std::optional<value::Url> proxy_url(const model::RouteStep& step);
 // The serialisation of proxy_url(step), made without parsing it again where the parser could
 // change nothing.
-std::optional<std::string> proxy_url_text(const RouteStep& step);
+std::optional<std::string> proxy_url_text(const model::RouteStep& step);
 
 }  // namespace zelvane::parse

@@ -9,6 +9,10 @@
 #include "value/debug.hpp"
 
 namespace zelvane::parse {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 struct Good {

@@ -12,21 +12,18 @@
 
 namespace zelvane::parse {
 
-using namespace model;
-using namespace value;
-
 // "slot=kind" texts of a map, in slot order: "http=use a:1", "ftp=disabled", "all=unusable".
-inline std::vector<std::string> entries(const PerScheme& map) {
+inline std::vector<std::string> entries(const model::PerScheme& map) {
   std::vector<std::string> out;
   for (const auto& [slot, entry] : map) {
     std::string text(slot_text(slot));
     std::visit(util::Overloaded{
-                   [&](const SchemeEntry::Use& e) {
+                   [&](const model::SchemeEntry::Use& e) {
                      text += "=use " + url_text(e.endpoint.host) + ":" + std::to_string(e.endpoint.port);
                      if (e.endpoint.scheme_hint) text += " " + std::string(name(*e.endpoint.scheme_hint));
                    },
-                   [&](const SchemeEntry::Disabled&) { text += "=disabled"; },
-                   [&](const SchemeEntry::Unusable&) { text += "=unusable"; },
+                   [&](const model::SchemeEntry::Disabled&) { text += "=disabled"; },
+                   [&](const model::SchemeEntry::Unusable&) { text += "=unusable"; },
                },
                entry.value);
     out.push_back(text);

@@ -11,6 +11,10 @@
 #include "util/utf8.hpp"
 
 namespace zelvane::parse {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 template <class Step>

@@ -9,11 +9,7 @@
 
 namespace zelvane::parse {
 
-// The parsers read text into the model's terms.
-using namespace model;
-using namespace value;
-
 // 1 to 64 steps, or PacInvalidResult.
-Result<std::vector<RouteStep>> parse_pac_result(std::string_view text);
+model::Result<std::vector<model::RouteStep>> parse_pac_result(std::string_view text);
 
 }  // namespace zelvane::parse

@@ -6,6 +6,10 @@
 #include "value/debug.hpp"
 
 namespace zelvane::parse {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 std::vector<std::string> step_texts(const std::vector<RouteStep>& steps) {

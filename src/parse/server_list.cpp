@@ -6,6 +6,10 @@
 #include "util/trim.hpp"
 
 namespace zelvane::parse {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 constexpr std::string_view kServerSeparators = "; \t\r\n";

@@ -9,13 +9,9 @@
 
 namespace zelvane::parse {
 
-// The parsers read text into the model's terms.
-using namespace model;
-using namespace value;
-
 struct ProxyServerList {
-  PerScheme per_scheme;  // Use and Disabled entries only
-  std::vector<RejectedValue> rejected;
+  model::PerScheme per_scheme;  // Use and Disabled entries only
+  std::vector<model::RejectedValue> rejected;
 };
 ProxyServerList parse_proxy_server(std::string_view text);
 

@@ -7,6 +7,10 @@
 #include "value/debug.hpp"
 
 namespace zelvane::parse {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 TEST(ProxyServerListTest, Entries) {

@@ -3,6 +3,10 @@
 #include "bypass/match.hpp"
 
 namespace zelvane::route {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 const SchemeEntry* entry_of(const PerScheme& map, SchemeSlot slot) {

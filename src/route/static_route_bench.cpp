@@ -3,6 +3,10 @@
 #include "route/static_route.hpp"
 
 namespace zelvane::route {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 void BM_StaticRoute10(benchmark::State& state) {

@@ -10,6 +10,10 @@
 #include "value/debug.hpp"
 
 namespace zelvane::route {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 using S = SchemeSlot;

@@ -8,6 +8,10 @@
 #include "util/trim.hpp"
 
 namespace zelvane::sys::win {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 constexpr std::string_view kPolicyPath =

@@ -11,30 +11,28 @@
 
 namespace zelvane::sys::win {
 
-using namespace model;
-using namespace value;
-
 class Platform;
 class RegKey;
 
 // The group-policy (unless options.group_policy is off), current-user and WinHTTP-default
 // steps, in that order.
-Result<ProxyConfig> read_windows_config(const ReadOptions& options);
-Result<ProxyConfig> read_windows_config(Platform& platform, const ReadOptions& options);
+model::Result<model::ProxyConfig> read_windows_config(const ReadOptions& options);
+model::Result<model::ProxyConfig> read_windows_config(Platform& platform, const ReadOptions& options);
 
 // None when the key holds no proxy settings.
-Result<std::optional<ProxyMode>> read_internet_settings(const RegKey& key);
-Result<ProxyMode> ie_settings_to_mode(bool auto_detect, const std::optional<std::string>& pac_url,
-                                      const std::optional<std::string>& proxy,
-                                      const std::optional<std::string>& bypass);
+model::Result<std::optional<model::ProxyMode>> read_internet_settings(const RegKey& key);
+model::Result<model::ProxyMode> ie_settings_to_mode(bool auto_detect,
+                                                    const std::optional<std::string>& pac_url,
+                                                    const std::optional<std::string>& proxy,
+                                                    const std::optional<std::string>& bypass);
 
 // What the native engine needs of the user's own settings when it asks for discovery.
 struct WpadFallback {
-  std::optional<Url> auto_config_url;
-  ProxyMode manual{ProxyMode::Direct{}};  // Manual or Direct
+  std::optional<value::Url> auto_config_url;
+  model::ProxyMode manual{model::ProxyMode::Direct{}};  // Manual or Direct
 };
-Result<WpadFallback> read_wpad_fallback();
-Result<WpadFallback> read_wpad_fallback(Platform& platform);
+model::Result<WpadFallback> read_wpad_fallback();
+model::Result<WpadFallback> read_wpad_fallback(Platform& platform);
 WpadFallback wpad_fallback_from_strings(const std::optional<std::string>& pac_url,
                                         const std::optional<std::string>& proxy,
                                         const std::optional<std::string>& bypass);

@@ -8,6 +8,10 @@
 #include "sys/win/contract_harness.hpp"
 
 namespace zelvane::sys::win {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 const ProxyMode* source(const ProxyConfig& c, SourceKind kind) {

@@ -9,6 +9,10 @@
 #include "model/test_print.hpp"
 
 namespace zelvane::sys::win {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 using sim::Op;

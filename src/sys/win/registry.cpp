@@ -7,6 +7,9 @@
 
 namespace zelvane::sys::win {
 
+using namespace model;
+using namespace value;
+
 namespace {
 
 // A value that keeps growing between the size question and the read is given up after this

@@ -13,9 +13,6 @@
 
 namespace zelvane::sys::win {
 
-using namespace model;
-using namespace value;
-
 // "HKLM" for HKEY_LOCAL_MACHINE, "HKCU" for HKEY_CURRENT_USER, "HKEY" for any other root.
 std::string_view root_text(KeyHandle root);
 
@@ -29,8 +26,8 @@ class RegKey {
  public:
   // RegOpenKeyExW(root, path, access). The key, none when it does not exist, or Error::Io with
   // the caller's context and the status as source.
-  static Result<std::optional<RegKey>> open(Platform& platform, KeyHandle root, std::string_view path,
-                                            std::uint32_t access, std::string_view context);
+  static model::Result<std::optional<RegKey>> open(Platform& platform, KeyHandle root, std::string_view path,
+                                                   std::uint32_t access, std::string_view context);
 
   RegKey(RegKey&& other) noexcept;
   RegKey& operator=(RegKey&& other) noexcept;
@@ -41,11 +38,11 @@ class RegKey {
   // The value, none when there is no such value, or Error::Io "reading registry value {name}
   // under {root}\{path}". A value that grows between the size question and the read is asked
   // again, at most three reads in all.
-  Result<std::optional<RegValue>> query_value(std::string_view name) const;
+  model::Result<std::optional<RegValue>> query_value(std::string_view name) const;
   // A REG_DWORD of at least 4 bytes: its first 4 bytes, little-endian. None for anything else.
-  Result<std::optional<std::uint32_t>> read_dword(std::string_view name) const;
+  model::Result<std::optional<std::uint32_t>> read_dword(std::string_view name) const;
   // A REG_SZ or REG_EXPAND_SZ, decoded as registry string data. None for anything else.
-  Result<std::optional<std::string>> read_string(std::string_view name) const;
+  model::Result<std::optional<std::string>> read_string(std::string_view name) const;
 
   std::string_view root() const { return root_; }
   const std::string& path() const { return path_; }

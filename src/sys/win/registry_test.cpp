@@ -8,6 +8,10 @@
 #include "sys/win/sim/fixture.hpp"
 
 namespace zelvane::sys::win {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 using sim::Op;

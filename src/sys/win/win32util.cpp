@@ -7,6 +7,9 @@
 
 namespace zelvane::sys::win {
 
+using namespace model;
+using namespace value;
+
 std::u16string_view wide_until_nul(std::u16string_view units) { return units.substr(0, units.find(u'\0')); }
 
 std::string utf16_to_utf8(std::u16string_view units) { return util::utf16_to_utf8_lossy(units); }

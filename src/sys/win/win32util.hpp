@@ -15,9 +15,6 @@
 
 namespace zelvane::sys::win {
 
-using namespace model;
-using namespace value;
-
 // The units before the first NUL; all of them when there is none.
 std::u16string_view wide_until_nul(std::u16string_view units);
 
@@ -41,8 +38,8 @@ std::string string_from_registry_data(std::span<const std::byte> data);
 std::int32_t hresult_from_win32(std::uint32_t code);
 
 // Error::Io with a copy of the context; its source is the operating-system error of that code.
-Error io_error_from_win32(std::string_view context, std::uint32_t code);
-Error io_error_from_hresult(std::string_view context, std::int32_t hresult);
+model::Error io_error_from_win32(std::string_view context, std::uint32_t code);
+model::Error io_error_from_hresult(std::string_view context, std::int32_t hresult);
 
 // Owns one kernel handle; releasing it closes the handle and ignores a failure.
 class HandleGuard {
@@ -66,6 +63,6 @@ class HandleGuard {
 
 // A new unnamed event, created clear. A failure is Error::Io with the context and, as source,
 // the HRESULT of the last error.
-Result<HandleGuard> create_event(Platform& platform, bool manual_reset, std::string_view context);
+model::Result<HandleGuard> create_event(Platform& platform, bool manual_reset, std::string_view context);
 
 }  // namespace zelvane::sys::win

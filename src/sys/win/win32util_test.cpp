@@ -7,6 +7,10 @@
 #include "sys/win/sim/fixture.hpp"
 
 namespace zelvane::sys::win {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 using sim::Op;

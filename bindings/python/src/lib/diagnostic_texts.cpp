@@ -7,6 +7,10 @@
 #include "value/debug.hpp"
 
 namespace zelvane::python {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 // The refused values of one mode, in the order the export and Diagnostics list them.

@@ -14,6 +14,10 @@
 #include "py_type.hpp"
 
 namespace zelvane::python {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 // The reading itself, shared with its Snapshot: the texts are made when asked, so a reading

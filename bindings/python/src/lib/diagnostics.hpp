@@ -9,10 +9,8 @@
 
 namespace zelvane::python {
 
-using namespace model;
-
 PyTypeObject* diagnostics_type();
 // A new Diagnostics of the reading, or null with the Python error set.
-PyObject* new_diagnostics(std::shared_ptr<const ProxyConfig> config, bool os_readable);
+PyObject* new_diagnostics(std::shared_ptr<const model::ProxyConfig> config, bool os_readable);
 
 }  // namespace zelvane::python

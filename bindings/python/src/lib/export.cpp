@@ -11,6 +11,10 @@
 #endif
 
 namespace zelvane::python {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 PlainValue str(std::string_view text) { return {std::string(text)}; }

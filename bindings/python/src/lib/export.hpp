@@ -14,8 +14,6 @@
 
 namespace zelvane::python {
 
-using namespace model;
-
 struct PlainValue;
 using PlainList = std::vector<PlainValue>;
 // Keys are names of static storage.
@@ -27,12 +25,12 @@ struct PlainName {
 // A list of the texts of refused values, made when the tree is turned into objects, straight
 // from the model: no second copy of millions of texts on the way.
 struct PlainRejected {
-  const std::vector<RejectedValue>* list;
+  const std::vector<model::RejectedValue>* list;
 };
 // The reading's refused values, once each (collect_rejected): each text is the very one made
 // for the list it was first met in, where that list is in the same tree before it.
 struct PlainAllRejected {
-  const ProxyConfig* config;
+  const model::ProxyConfig* config;
 };
 struct PlainValue {
   std::variant<std::monostate, bool, std::int64_t, std::string, PlainList, PlainDict, PlainName,
@@ -40,15 +38,15 @@ struct PlainValue {
       value;
 };
 
-PlainValue snapshot_to_value(const ProxyConfig& config, bool os_readable);
-PlainValue mode_to_value(const ProxyMode& mode);
-PlainValue proxies_to_value(const PerScheme& per_scheme);
-std::optional<std::pair<std::string_view, PlainValue>> proxy_entry_to_value(const PerScheme& per_scheme,
-                                                                            SchemeSlot slot);
-PlainValue sources_to_value(const std::vector<SourceEntry>& sources);
-PlainValue fallbacks_to_values(const std::vector<SourceKind>& fallbacks);
-PlainValue patterns_to_values(const BypassRules& rules);
-PlainValue rejected_to_values(const std::vector<RejectedValue>& rejected);
+PlainValue snapshot_to_value(const model::ProxyConfig& config, bool os_readable);
+PlainValue mode_to_value(const model::ProxyMode& mode);
+PlainValue proxies_to_value(const model::PerScheme& per_scheme);
+std::optional<std::pair<std::string_view, PlainValue>> proxy_entry_to_value(
+    const model::PerScheme& per_scheme, model::SchemeSlot slot);
+PlainValue sources_to_value(const std::vector<model::SourceEntry>& sources);
+PlainValue fallbacks_to_values(const std::vector<model::SourceKind>& fallbacks);
+PlainValue patterns_to_values(const model::BypassRules& rules);
+PlainValue rejected_to_values(const std::vector<model::RejectedValue>& rejected);
 PlainValue strings_to_values(const std::vector<std::string>& texts);
 
 }  // namespace zelvane::python

@@ -7,6 +7,7 @@
 #include "py_entry.hpp"
 #include "py_errors.hpp"
 #include "diagnostics.hpp"
+#include "env_dict.hpp"
 #include "finalizing.hpp"
 #include "pac_policy.hpp"
 #include "read.hpp"

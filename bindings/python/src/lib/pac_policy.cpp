@@ -5,6 +5,7 @@
 #include <limits>
 #include <string>
 
+#include "py_args.hpp"
 #include "py_entry.hpp"
 #include "py_type.hpp"
 #include "value/debug.hpp"
@@ -44,82 +45,78 @@ bool is_boolean(PyObject* o) {
   return std::string_view(name) == "numpy.bool" || std::string_view(name) == "numpy.bool_";
 }
 
-// Converts one keyword into the slot; false with the Python error set.
-bool take_bool(PyObject* o, const char* name, std::optional<bool>& out) {
-  if (o == nullptr || o == Py_None) return true;
-  if (!is_boolean(o)) {
-    PyErr_Format(PyExc_TypeError, "argument '%s' must be bool or None, not %s", name, Py_TYPE(o)->tp_name);
-    return false;
+// The converters of the keywords, in their order; None counts as left out, as leaving a
+// keyword out does.
+
+bool address_or_none(PyObject* given, std::optional<std::string>& out, const char* name) {
+  if (given == Py_None) return true;
+  if (!PyUnicode_Check(given)) return wrong_type(name, "str or None", given);
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(given, &size);
+  if (utf8 == nullptr) {
+    // A lone surrogate is no address: shown with U+FFFD in the message that refuses it.
+    PyErr_Clear();
+    PyRef bytes(PyUnicode_AsEncodedString(given, "utf-8", "replace"));
+    if (!bytes) return false;
+    out =
+        std::string(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+  } else {
+    out = std::string(utf8, static_cast<std::size_t>(size));
   }
-  const int truth = PyObject_IsTrue(o);
+  return true;
+}
+
+bool bool_or_none(PyObject* given, std::optional<bool>& out, const char* name) {
+  if (given == Py_None) return true;
+  if (!is_boolean(given)) return wrong_type(name, "bool or None", given);
+  const int truth = PyObject_IsTrue(given);
   if (truth < 0) return false;
   out = truth != 0;
   return true;
 }
 
-std::optional<PolicyArgs> take_policy_args(PyObject* ip, PyObject* dns, PyObject* internal, PyObject* offset,
-                                           PyObject* timeout) {
-  PolicyArgs args;
-  if (ip != nullptr && ip != Py_None) {
-    if (!PyUnicode_Check(ip)) {
-      PyErr_Format(PyExc_TypeError, "argument 'my_ip_address' must be str or None, not %s",
-                   Py_TYPE(ip)->tp_name);
-      return std::nullopt;
-    }
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(ip, &size);
-    if (utf8 == nullptr) {
-      // A lone surrogate is no address: shown with U+FFFD in the message that refuses it.
-      PyErr_Clear();
-      PyRef bytes(PyUnicode_AsEncodedString(ip, "utf-8", "replace"));
-      if (!bytes) return std::nullopt;
-      args.my_ip_address = std::string(PyBytes_AS_STRING(bytes.get()),
-                                       static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
-    } else {
-      args.my_ip_address = std::string(utf8, static_cast<std::size_t>(size));
-    }
+bool offset_or_none(PyObject* given, std::optional<std::int32_t>& out, const char* name) {
+  if (given == Py_None) return true;
+  if (PyFloat_Check(given)) return wrong_type(name, "int or None", given);
+  // Taken as 64 bits on every system (long has 32 on Windows), then held to the 32-bit
+  // range with the interpreter's own error, so both systems refuse the same values alike.
+  const long long v = PyLong_AsLongLong(given);
+  if (v == -1 && PyErr_Occurred()) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+    PyErr_Clear();
+    return wrong_type(name, "int or None", given);
   }
-  if (!take_bool(dns, "resolve_dns", args.resolve_dns)) return std::nullopt;
-  if (!take_bool(internal, "allow_internal_addresses", args.allow_internal_addresses)) {
-    return std::nullopt;
+  if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max()) {
+    PyErr_SetString(PyExc_OverflowError, "Python int too large to convert to C int");
+    return false;
   }
-  if (offset != nullptr && offset != Py_None) {
-    if (PyFloat_Check(offset)) {
-      PyErr_Format(PyExc_TypeError, "argument 'utc_offset_seconds' must be int or None, not %s",
-                   Py_TYPE(offset)->tp_name);
-      return std::nullopt;
-    }
-    // Taken as 64 bits on every system (long has 32 on Windows), then held to the 32-bit
-    // range with the interpreter's own error, so both systems refuse the same values alike.
-    const long long v = PyLong_AsLongLong(offset);
-    if (v == -1 && PyErr_Occurred()) {
-      if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-        PyErr_Clear();
-        PyErr_Format(PyExc_TypeError, "argument 'utc_offset_seconds' must be int or None, not %s",
-                     Py_TYPE(offset)->tp_name);
-      }
-      return std::nullopt;
-    }
-    if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max()) {
-      PyErr_SetString(PyExc_OverflowError, "Python int too large to convert to C int");
-      return std::nullopt;
-    }
-    args.utc_offset_seconds = static_cast<std::int32_t>(v);
-  }
-  if (timeout != nullptr && timeout != Py_None) {
-    const double v = PyFloat_AsDouble(timeout);
-    if (v == -1.0 && PyErr_Occurred()) {
-      if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-        PyErr_Clear();
-        PyErr_Format(PyExc_TypeError, "argument 'timeout' must be float or None, not %s",
-                     Py_TYPE(timeout)->tp_name);
-      }
-      return std::nullopt;
-    }
-    args.timeout = v;
-  }
-  return args;
+  out = static_cast<std::int32_t>(v);
+  return true;
 }
+
+bool seconds_or_none(PyObject* given, std::optional<double>& out, const char* name) {
+  if (given == Py_None) return true;
+  const double v = PyFloat_AsDouble(given);
+  if (v == -1.0 && PyErr_Occurred()) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+    PyErr_Clear();
+    return wrong_type(name, "float or None", given);
+  }
+  out = v;
+  return true;
+}
+
+using PolicyParam = Param<PolicyArgs>;
+constexpr Signature kPolicySignature{
+    "PacPolicy",
+    {
+        PolicyParam::of<&PolicyArgs::my_ip_address, address_or_none>("my_ip_address", Pass::Name),
+        PolicyParam::of<&PolicyArgs::resolve_dns, bool_or_none>("resolve_dns", Pass::Name),
+        PolicyParam::of<&PolicyArgs::allow_internal_addresses, bool_or_none>("allow_internal_addresses",
+                                                                             Pass::Name),
+        PolicyParam::of<&PolicyArgs::utc_offset_seconds, offset_or_none>("utc_offset_seconds", Pass::Name),
+        PolicyParam::of<&PolicyArgs::timeout, seconds_or_none>("timeout", Pass::Name),
+    }};
 
 PyObject* policy_new(PyTypeObject*, PyObject* args, PyObject* kwargs);
 PyObject* policy_richcompare(PyObject* a, PyObject* b, int op);
@@ -163,16 +160,9 @@ constinit PolicyClass policy_class{policy_spec};
 
 PyObject* policy_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> std::expected<PyObject*, BindingError> {
-    static const char* keywords[] = {"my_ip_address",      "resolve_dns", "allow_internal_addresses",
-                                     "utc_offset_seconds", "timeout",     nullptr};
-    PyObject* slots[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|$OOOOO:PacPolicy", const_cast<char**>(keywords),
-                                     &slots[0], &slots[1], &slots[2], &slots[3], &slots[4])) {
-      return nullptr;
-    }
-    auto raw = take_policy_args(slots[0], slots[1], slots[2], slots[3], slots[4]);
-    if (!raw) return nullptr;
-    auto policy = build_policy(*raw);
+    PolicyArgs raw;
+    if (!bind<kPolicySignature>(args, kwargs, raw)) return nullptr;
+    auto policy = build_policy(raw);
     if (!policy) return std::unexpected(std::move(policy.error()));
     return policy_class.create(std::move(*policy));
   });
@@ -235,6 +225,12 @@ std::expected<pac::hostfn::PacPolicy, BindingError> build_policy(const PolicyArg
 }
 
 PyTypeObject* pac_policy_type() { return policy_class.type(); }
+
+bool policy_or_none(PyObject* given, const pac::hostfn::PacPolicy*& out, const char* name) {
+  if (given == Py_None) return true;
+  out = policy_of(given);
+  return out != nullptr || wrong_type(name, "PacPolicy or None", given);
+}
 
 const pac::hostfn::PacPolicy* policy_of(PyObject* object) {
   PyTypeObject* type = policy_class.type();

@@ -34,5 +34,7 @@ pac::hostfn::PacPolicy default_policy();
 PyTypeObject* pac_policy_type();
 // The record of a PacPolicy instance; null when the object is not one.
 const pac::hostfn::PacPolicy* policy_of(PyObject* object);
+// The converter of a `policy` argument (py_args.hpp): None leaves `out` null.
+bool policy_or_none(PyObject* given, const pac::hostfn::PacPolicy*& out, const char* name);
 
 }  // namespace zelvane::python

@@ -9,6 +9,10 @@
 #include "value/debug.hpp"
 
 namespace zelvane::python {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 constexpr const char kZelvaneErrorDoc[] =

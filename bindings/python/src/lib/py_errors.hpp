@@ -11,8 +11,6 @@
 
 namespace zelvane::python {
 
-using namespace model;
-
 struct BindingError {
   std::string message;
   std::string_view code;  // ERR_...
@@ -25,9 +23,9 @@ inline constexpr std::string_view kErrForked = "ERR_FORKED";
 inline constexpr std::string_view kErrZelvane = "ERR_ZELVANE";
 
 // The Python code of a core Error ("ERR_IO", ...), by its ErrorCode.
-std::string_view error_code(ErrorCode code);
-std::string_view error_code(const Error& e);
-BindingError error_parts(const Error& e);
+std::string_view error_code(model::ErrorCode code);
+std::string_view error_code(const model::Error& e);
+BindingError error_parts(const model::Error& e);
 
 // The process-wide ZelvaneError class (borrowed; created on first use, never destroyed),
 // or null with the Python error set.
@@ -42,7 +40,7 @@ std::string quoted_address_argument(std::string_view text);
 
 // Raises a ZelvaneError carrying the message and `code`; always returns null.
 PyObject* to_py_err(const BindingError& e);
-inline PyObject* to_py_err(const Error& e) { return to_py_err(error_parts(e)); }
+inline PyObject* to_py_err(const model::Error& e) { return to_py_err(error_parts(e)); }
 
 // Sets the Python error of a C++ failure: MemoryError for bad_alloc, SystemError
 // "zelvane internal fault: ..." otherwise. Once the interpreter is finalising it sets nothing:

@@ -17,6 +17,10 @@
 #endif
 
 namespace zelvane::python {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 // The export's keys and names as interned str, made once for the process and never released:

@@ -6,53 +6,46 @@
 #include <expected>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "env/env.hpp"
 #include "py_errors.hpp"
 
 namespace zelvane::python {
 
-using namespace env;
-using namespace model;
-
 struct ReadOptions {
   // None under "ignore". A layer may be shared with other readings of the same variables: it
   // is never changed once made.
-  std::shared_ptr<EnvLayer> layer;
-  Precedence precedence = Precedence::BeforeSystem;
-  WallTime taken;  // when the variables were read
+  std::shared_ptr<env::EnvLayer> layer;
+  env::Precedence precedence = env::Precedence::BeforeSystem;
+  value::WallTime taken;  // when the variables were read
 };
 
 struct SystemReading {
-  ProxyConfig config;
+  model::ProxyConfig config;
   bool os_readable;
 };
 
-std::expected<Precedence, BindingError> parse_precedence(const std::optional<std::string>& text);
-std::expected<std::optional<EnvLayer>, BindingError> read_env_layer(const EnvVars* vars,
-                                                                    Precedence precedence);
+std::expected<env::Precedence, BindingError> parse_precedence(const std::optional<std::string>& text);
+std::expected<std::optional<env::EnvLayer>, BindingError> read_env_layer(const env::EnvVars* vars,
+                                                                         env::Precedence precedence);
 // Reads the system with the caller's thread detached from the interpreter. Unsupported is an
 // empty configuration with os_readable false.
 std::expected<SystemReading, BindingError> read_system_config();
-ProxyConfig apply_env_layer(const ReadOptions& options, ProxyConfig config);
+model::ProxyConfig apply_env_layer(const ReadOptions& options, model::ProxyConfig config);
 // The same, moving the layer's lists into the configuration where nothing else holds the layer.
-ProxyConfig apply_env_layer(ReadOptions&& options, ProxyConfig config);
+model::ProxyConfig apply_env_layer(ReadOptions&& options, model::ProxyConfig config);
 
-// Checks `precedence` (None or str) and copies `env` (None, or anything dict() takes) into a
-// map of text, keeping only the names the environment layer reads (env::is_read_name); null
-// with the Python error set when a check fails.
-struct RawReadArgs {
+// `env` and `precedence` as their converters left them (env_vars, lossy_text_or_none): read()
+// and watch() take them alike, the precedence's type before the copy of `env`.
+struct ReadArgs {
   std::optional<std::string> precedence;
-  std::shared_ptr<const EnvVars> env;  // none for the process environment
+  std::shared_ptr<const env::EnvVars> env;  // none for the process environment
 };
-std::optional<RawReadArgs> take_read_args(PyObject* env, PyObject* precedence);
-// The rest of the option parsing: the precedence text and the environment layer.
-std::optional<ReadOptions> read_options(const RawReadArgs& args);
+// The rest of the option parsing: the precedence text and the environment layer; none with the
+// Python error set.
+std::optional<ReadOptions> read_options(const ReadArgs& args);
 
 extern PyMethodDef read_def;
-
-// Registers the watcher through which an unchanged `env` dict is read again without its lock;
-// called once the module is made (the module lives in the main interpreter alone).
-int watch_env_dicts();
 
 }  // namespace zelvane::python

@@ -1,10 +1,10 @@
 #include "route.hpp"
 
-#include <array>
 #include <utility>
 
 #include "detached.hpp"
 #include "pac_policy.hpp"
+#include "py_args.hpp"
 #include "parse/endpoint.hpp"
 #include "py_entry.hpp"
 #include "py_plain.hpp"
@@ -14,6 +14,10 @@
 #include "value/url.hpp"
 
 namespace zelvane::python {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 using pac::hostfn::PacPolicy;
@@ -166,19 +170,26 @@ PyObject* route_richcompare(PyObject* a, PyObject* b, int op) {
   return PyBool_FromLong(op == Py_EQ ? equal : !equal);
 }
 
-// The text of a str argument; none with the Python error set (a lone surrogate cannot be
-// encoded and is refused by the interpreter's own error).
-std::optional<std::string> text_of(PyObject* str) {
-  Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(str, &size);
-  if (utf8 == nullptr) return std::nullopt;
-  return std::string(utf8, static_cast<std::size_t>(size));
-}
+// The five parameters of route(), url the only one that may come by position. Their types
+// are all checked first, in this order; the texts are taken after.
+struct RouteArgs {
+  PyObject* url = nullptr;
+  PyObject* pac = nullptr;
+  PyObject* script = nullptr;
+  bool wpad = false;
+  const PacPolicy* policy = nullptr;
+};
 
-bool wrong_type(const char* name, const char* wanted, PyObject* given) {
-  PyErr_Format(PyExc_TypeError, "argument '%s' must be %s, not %s", name, wanted, Py_TYPE(given)->tp_name);
-  return false;
-}
+using RouteParam = Param<RouteArgs>;
+constexpr Signature kRouteSignature{
+    "route",
+    {
+        RouteParam::of<&RouteArgs::url, str_object>("url", Pass::Either, Need::Required),
+        RouteParam::of<&RouteArgs::pac, str_object_or_none>("pac", Pass::Name),
+        RouteParam::of<&RouteArgs::script, str_object_or_none>("script", Pass::Name),
+        RouteParam::of<&RouteArgs::wpad, strict_bool>("wpad", Pass::Name),
+        RouteParam::of<&RouteArgs::policy, policy_or_none>("policy", Pass::Name),
+    }};
 
 struct RawRouteArgs {
   std::string url;
@@ -188,30 +199,20 @@ struct RawRouteArgs {
   PacPolicy policy;
 };
 
-bool take_route_args(PyObject* url, PyObject* pac, PyObject* script, PyObject* wpad, PyObject* policy,
-                     RawRouteArgs& out) {
-  if (!PyUnicode_Check(url)) return wrong_type("url", "str", url);
-  if (pac != Py_None && !PyUnicode_Check(pac)) return wrong_type("pac", "str or None", pac);
-  if (script != Py_None && !PyUnicode_Check(script)) return wrong_type("script", "str or None", script);
-  if (!PyBool_Check(wpad)) return wrong_type("wpad", "bool", wpad);
-  const PacPolicy* given = nullptr;
-  if (policy != Py_None) {
-    given = policy_of(policy);
-    if (given == nullptr) return wrong_type("policy", "PacPolicy or None", policy);
-  }
-  auto url_text = text_of(url);
+bool take_route_args(const RouteArgs& args, RawRouteArgs& out) {
+  auto url_text = text_of(args.url);
   if (!url_text) return false;
   out.url = std::move(*url_text);
-  if (pac != Py_None) {
-    out.pac = text_of(pac);
+  if (args.pac != nullptr) {
+    out.pac = text_of(args.pac);
     if (!out.pac) return false;
   }
-  if (script != Py_None) {
-    out.script = text_of(script);
+  if (args.script != nullptr) {
+    out.script = text_of(args.script);
     if (!out.script) return false;
   }
-  out.wpad = wpad == Py_True;
-  out.policy = given ? *given : default_policy();
+  out.wpad = args.wpad;
+  out.policy = args.policy ? *args.policy : default_policy();
   return true;
 }
 
@@ -306,56 +307,13 @@ std::uint64_t route_hash(const RouteValue& route) {
 
 PyTypeObject* route_type() { return route_class.type(); }
 
-namespace {
-
-// The five parameters of route(), url the only one that may come by position; false with the
-// interpreter's own TypeError for a call it would refuse.
-bool bind_route_args(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                     std::array<PyObject*, 5>& out) {
-  static constexpr std::array<const char*, 5> kNames = {"url", "pac", "script", "wpad", "policy"};
-  out = {nullptr, Py_None, Py_None, Py_False, Py_None};
-  std::array<bool, 5> given{};
-  if (nargs > 1) {
-    PyErr_Format(PyExc_TypeError, "route() takes at most 1 positional argument (%zd given)", nargs);
-    return false;
-  }
-  if (nargs == 1) {
-    out[0] = args[0];
-    given[0] = true;
-  }
-  const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
-  for (Py_ssize_t k = 0; k < nkw; ++k) {
-    PyObject* name = PyTuple_GET_ITEM(kwnames, k);
-    std::size_t i = 0;
-    while (i < kNames.size() && PyUnicode_CompareWithASCIIString(name, kNames[i]) != 0) ++i;
-    if (i == kNames.size()) {
-      PyErr_Format(PyExc_TypeError, "route() got an unexpected keyword argument '%U'", name);
-      return false;
-    }
-    if (given[i]) {
-      PyErr_Format(PyExc_TypeError, "argument for route() given by name ('%s') and position (1)", kNames[i]);
-      return false;
-    }
-    given[i] = true;
-    out[i] = args[nargs + k];
-  }
-  if (!given[0]) {
-    PyErr_SetString(PyExc_TypeError, "route() missing required argument 'url' (pos 1)");
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 PyObject* route_method(const ProxyConfig& config, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames) {
   return guarded([&]() -> std::expected<PyObject*, BindingError> {
-    std::array<PyObject*, 5> bound;
-    if (!bind_route_args(args, nargs, kwnames, bound)) return nullptr;
-    auto [url, pac, script, wpad, policy] = bound;
+    RouteArgs given;
+    if (!bind<kRouteSignature>(args, nargs, kwnames, given)) return nullptr;
     RawRouteArgs raw;
-    if (!take_route_args(url, pac, script, wpad, policy, raw)) return nullptr;
+    if (!take_route_args(given, raw)) return nullptr;
     auto engine = parse_pac_engine(raw.pac);
     if (!engine) return std::unexpected(std::move(engine.error()));
     auto options = RouteOptions::make(*engine, std::move(raw.script), raw.wpad, std::move(raw.policy));

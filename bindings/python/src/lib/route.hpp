@@ -53,9 +53,9 @@ inline constexpr std::size_t kMaxScriptBytes = 1'048'576;
 std::expected<PacEngine, BindingError> parse_pac_engine(const std::optional<std::string>& text);
 // Parses the URL and asks pac::resolve, which decides the road and runs it; blocks on an
 // engine, so it runs detached.
-std::expected<RouteResult, BindingError> resolve_route(const ProxyConfig& config, std::string_view url,
+std::expected<RouteResult, BindingError> resolve_route(const model::ProxyConfig& config, std::string_view url,
                                                        const RouteOptions& options);
-std::expected<std::string, BindingError> step_url(const RouteStep& step);
+std::expected<std::string, BindingError> step_url(const model::RouteStep& step);
 // value::redact_url: the URL parser's password and whatever util::redact_credentials takes as
 // a password replaced by "***"; anything else unchanged.
 std::string redact_url(const std::string& text);
@@ -64,6 +64,7 @@ std::uint64_t route_hash(const RouteValue& route);
 PyTypeObject* route_type();
 // Snapshot.route on the snapshot's configuration (METH_FASTCALL | METH_KEYWORDS: no tuple of
 // arguments is made for a call).
-PyObject* route_method(const ProxyConfig& config, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* route_method(const model::ProxyConfig& config, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames);
 
 }  // namespace zelvane::python

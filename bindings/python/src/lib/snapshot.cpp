@@ -14,6 +14,10 @@
 #include "value/debug.hpp"
 
 namespace zelvane::python {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 using SnapshotClass = HeapType<SnapshotValue>;

@@ -9,17 +9,15 @@
 
 namespace zelvane::python {
 
-using namespace model;
-
 // What a Snapshot holds: the reading is shared with the Diagnostics made from it, which builds
 // its texts only when asked.
 struct SnapshotValue {
-  std::shared_ptr<const ProxyConfig> config;
+  std::shared_ptr<const model::ProxyConfig> config;
   bool os_readable;
 };
 
 PyTypeObject* snapshot_type();
 // A new Snapshot owning the configuration, or null with the Python error set.
-PyObject* new_snapshot(ProxyConfig config, bool os_readable);
+PyObject* new_snapshot(model::ProxyConfig config, bool os_readable);
 
 }  // namespace zelvane::python

@@ -6,7 +6,9 @@
 #include <variant>
 
 #include "detached.hpp"
+#include "env_dict.hpp"
 #include "finalizing.hpp"
+#include "py_args.hpp"
 #include "py_entry.hpp"
 #include "py_type.hpp"
 #include "read.hpp"
@@ -16,6 +18,10 @@
 #include "watch/handle.hpp"
 
 namespace zelvane::python {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 using watch::WatchHandle;
@@ -291,8 +297,8 @@ constinit WatcherClass watcher_class{watcher_spec};
 
 // ---- watch()
 
-// poll_interval as a float, or none; null result with the error set.
-bool take_poll_interval(PyObject* poll, std::optional<double>& seconds) {
+// poll_interval as seconds, or none for None; its value is checked once the options are read.
+bool seconds_or_none(PyObject* poll, std::optional<double>& seconds, const char* name) {
   if (poll == Py_None) return true;
   double v = PyFloat_AsDouble(poll);
   if (v == -1.0 && PyErr_Occurred()) {
@@ -308,45 +314,39 @@ bool take_poll_interval(PyObject* poll, std::optional<double>& seconds) {
     }
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
     PyErr_Clear();
-    PyErr_Format(PyExc_TypeError, "argument 'poll_interval' must be a float or None, not %s",
-                 Py_TYPE(poll)->tp_name);
-    return false;
+    return wrong_type(name, "a float or None", poll);
   }
   seconds = v;
   return true;
 }
 
-PyObject* watch_impl(PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"on_change", "env", "precedence", "poll_interval", nullptr};
+struct WatchArgs : ReadArgs {
   PyObject* on_change = nullptr;
-  PyObject* env = Py_None;
-  PyObject* precedence = Py_None;
-  PyObject* poll = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$OOO:watch", const_cast<char**>(keywords), &on_change,
-                                   &env, &precedence, &poll)) {
-    return nullptr;
-  }
-  if (precedence != Py_None && !PyUnicode_Check(precedence)) {
-    PyErr_Format(PyExc_TypeError, "argument 'precedence' must be str or None, not %s",
-                 Py_TYPE(precedence)->tp_name);
-    return nullptr;
-  }
-  std::optional<double> seconds;
-  if (!take_poll_interval(poll, seconds)) return nullptr;
-  if (!PyCallable_Check(on_change)) {
-    PyErr_SetString(PyExc_TypeError, "on_change must be callable");
-    return nullptr;
-  }
+  std::optional<double> poll_seconds;
+};
 
-  auto raw = take_read_args(env, precedence);
-  if (!raw) return nullptr;
-  auto read = read_options(*raw);
+using WatchParam = Param<WatchArgs>;
+// The types of precedence and poll_interval, then on_change, then the copy of env.
+constexpr Signature kWatchSignature{
+    "watch",
+    {
+        WatchParam::of<&WatchArgs::on_change, callable>("on_change", Pass::Either, Need::Required),
+        WatchParam::of<&WatchArgs::env, env_vars>("env", Pass::Name),
+        WatchParam::of<&WatchArgs::precedence, lossy_text_or_none>("precedence", Pass::Name),
+        WatchParam::of<&WatchArgs::poll_seconds, seconds_or_none>("poll_interval", Pass::Name),
+    },
+    {"precedence", "poll_interval", "on_change", "env"}};
+
+PyObject* watch_impl(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  WatchArgs raw;
+  if (!bind<kWatchSignature>(args, nargs, kwnames, raw)) return nullptr;
+  auto read = read_options(raw);
   if (!read) return nullptr;
   auto options = std::make_shared<const ReadOptions>(std::move(*read));
 
   std::optional<value::Duration> interval;
-  if (seconds) {
-    auto converted = value::Duration::from_secs_f64(*seconds);
+  if (raw.poll_seconds) {
+    auto converted = value::Duration::from_secs_f64(*raw.poll_seconds);
     if (!converted) {
       PyErr_Format(PyExc_ValueError, "poll_interval: %.*s", static_cast<int>(converted.error().size()),
                    converted.error().data());
@@ -355,7 +355,7 @@ PyObject* watch_impl(PyObject* args, PyObject* kwargs) {
     interval = *converted;
   }
 
-  auto callback = std::make_shared<CallbackCell>(on_change);
+  auto callback = std::make_shared<CallbackCell>(raw.on_change);
   DeliveryClosure closure{options, callback};
   auto started = run_detached([&] { return spawn_watch(interval, closure); });
   if (!started) {
@@ -373,8 +373,8 @@ PyObject* watch_impl(PyObject* args, PyObject* kwargs) {
   return self;
 }
 
-PyObject* watch_entry(PyObject*, PyObject* args, PyObject* kwargs) {
-  return guarded([&] { return watch_impl(args, kwargs); });
+PyObject* watch_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&] { return watch_impl(args, nargs, kwnames); });
 }
 
 }  // namespace
@@ -401,7 +401,7 @@ void set_watch_settle_delay(std::uint64_t nanoseconds) {
 
 PyMethodDef watch_def = {
     "watch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(watch_entry)),
-    METH_VARARGS | METH_KEYWORDS,
+    METH_FASTCALL | METH_KEYWORDS,
     "watch(on_change, *, env=None, precedence=None, poll_interval=None)\n--\n\n"
     "Watch the OS settings, calling `on_change(err, snapshot)` after each change on a thread\n"
     "of the watcher's own. A watch that stops on its own calls it a last time with\n"

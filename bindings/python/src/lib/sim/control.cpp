@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "detached.hpp"
+#include "py_args.hpp"
 #include "py_entry.hpp"
 #include "py_errors.hpp"
 #include "snapshot.hpp"
@@ -20,14 +21,6 @@ namespace {
 namespace sim = sys::win::sim;
 
 sim::Control control() { return sim::default_windows().control(); }
-
-bool text_of(PyObject* o, std::string& out) {
-  Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(o, &size);
-  if (utf8 == nullptr) return false;
-  out.assign(utf8, static_cast<std::size_t>(size));
-  return true;
-}
 
 // str -> UTF-16, surrogates kept as they are (tests store lone ones on purpose).
 bool wide_of(PyObject* o, std::u16string& out) {
@@ -43,29 +36,129 @@ bool wide_of(PyObject* o, std::u16string& out) {
   return true;
 }
 
-bool optional_wide(PyObject* o, std::optional<std::u16string>& out) {
-  if (o == Py_None) {
+// ---- converters of the arguments (py_args.hpp), as the argument parser's codes took them
+
+// "s": the text of a str without NUL.
+bool c_text(PyObject* given, std::string& out, const char* name) {
+  if (!PyUnicode_Check(given)) return wrong_type(name, "str", given);
+  auto text = text_of(given);
+  if (!text) return false;
+  if (text->find('\0') != std::string::npos) {
+    PyErr_SetString(PyExc_ValueError, "embedded null character");
+    return false;
+  }
+  out = std::move(*text);
+  return true;
+}
+
+// "k" and "I": the low 32 bits of an int.
+bool bits32(PyObject* given, std::uint32_t& out, const char* name) {
+  if (!PyLong_Check(given)) return wrong_type(name, "int", given);
+  const unsigned long long v = PyLong_AsUnsignedLongLongMask(given);
+  if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+  out = static_cast<std::uint32_t>(v);
+  return true;
+}
+
+// "p": the truth of anything.
+bool truth(PyObject* given, bool& out, const char*) {
+  const int t = PyObject_IsTrue(given);
+  if (t < 0) return false;
+  out = t != 0;
+  return true;
+}
+
+// "d".
+bool real(PyObject* given, double& out, const char*) {
+  out = PyFloat_AsDouble(given);
+  return !(out == -1.0 && PyErr_Occurred());
+}
+
+// "y*": the bytes of a bytes-like object, copied.
+bool bytes_copy(PyObject* given, std::vector<std::uint8_t>& out, const char*) {
+  Py_buffer view;
+  if (PyObject_GetBuffer(given, &view, PyBUF_SIMPLE) < 0) return false;
+  const auto* bytes = static_cast<const std::uint8_t*>(view.buf);
+  out.assign(bytes, bytes + view.len);
+  PyBuffer_Release(&view);
+  return true;
+}
+
+// A str as UTF-16, or none for None.
+bool wide_or_none(PyObject* given, std::optional<std::u16string>& out, const char*) {
+  if (given == Py_None) {
     out.reset();
     return true;
   }
   std::u16string w;
-  if (!wide_of(o, w)) return false;
+  if (!wide_of(given, w)) return false;
   out = std::move(w);
   return true;
 }
 
-bool root_of(const char* text, sim::Root& root) {
-  std::string_view r(text);
-  if (r == "HKLM") {
+bool root_of(const std::string& text, sim::Root& root) {
+  if (text == "HKLM") {
     root = sim::Root::LocalMachine;
-  } else if (r == "HKCU") {
+  } else if (text == "HKCU") {
     root = sim::Root::CurrentUser;
   } else {
-    PyErr_Format(PyExc_ValueError, "root must be \"HKLM\" or \"HKCU\", not \"%s\"", text);
+    PyErr_Format(PyExc_ValueError, "root must be \"HKLM\" or \"HKCU\", not \"%s\"", text.c_str());
     return false;
   }
   return true;
 }
+
+// The registry's arguments, by position only.
+struct KeyArgs {
+  std::string root, path;
+};
+struct ValueArgs : KeyArgs {
+  std::string name;
+};
+struct DwordArgs : ValueArgs {
+  std::uint32_t value = 0;
+};
+struct StringArgs : ValueArgs {
+  PyObject* text = nullptr;
+  std::uint32_t type = sys::win::kRegSz;
+};
+struct RawValueArgs : ValueArgs {
+  std::uint32_t type = 0;
+  std::vector<std::uint8_t> data;
+};
+
+template <class Args>
+constexpr Param<Args> kRootParam = Param<Args>::template of<&Args::root, c_text>("root", Pass::Position,
+                                                                                 Need::Required);
+template <class Args>
+constexpr Param<Args> kPathParam = Param<Args>::template of<&Args::path, c_text>("path", Pass::Position,
+                                                                                 Need::Required);
+template <class Args>
+constexpr Param<Args> kNameParam = Param<Args>::template of<&Args::name, c_text>("name", Pass::Position,
+                                                                                 Need::Required);
+
+constexpr Signature kCreateKey{"create_key", {kRootParam<KeyArgs>, kPathParam<KeyArgs>}};
+constexpr Signature kDeleteKey{"delete_key", {kRootParam<KeyArgs>, kPathParam<KeyArgs>}};
+constexpr Signature kDeleteValue{"delete_value",
+                                 {kRootParam<ValueArgs>, kPathParam<ValueArgs>, kNameParam<ValueArgs>}};
+constexpr Signature kSetDword{
+    "set_dword",
+    {kRootParam<DwordArgs>, kPathParam<DwordArgs>, kNameParam<DwordArgs>,
+     Param<DwordArgs>::of<&DwordArgs::value, bits32>("value", Pass::Position, Need::Required)}};
+constexpr Signature kSetValue{
+    "set_value",
+    {kRootParam<RawValueArgs>, kPathParam<RawValueArgs>, kNameParam<RawValueArgs>,
+     Param<RawValueArgs>::of<&RawValueArgs::type, bits32>("type", Pass::Position, Need::Required),
+     Param<RawValueArgs>::of<&RawValueArgs::data, bytes_copy>("data", Pass::Position, Need::Required)}};
+// set_string() takes its arguments by name too.
+using StringParam = Param<StringArgs>;
+constexpr Signature kSetString{
+    "set_string",
+    {StringParam::of<&StringArgs::root, c_text>("root", Pass::Either, Need::Required),
+     StringParam::of<&StringArgs::path, c_text>("path", Pass::Either, Need::Required),
+     StringParam::of<&StringArgs::name, c_text>("name", Pass::Either, Need::Required),
+     StringParam::of<&StringArgs::text, str_object>("text", Pass::Either, Need::Required),
+     StringParam::of<&StringArgs::type, bits32>("type", Pass::Either)}};
 
 PyObject* reset(PyObject*, PyObject*) {
   return guarded([] {
@@ -74,175 +167,163 @@ PyObject* reset(PyObject*, PyObject*) {
   });
 }
 
-PyObject* create_key(PyObject*, PyObject* args) {
-  const char* root_text;
-  const char* path;
-  if (!PyArg_ParseTuple(args, "ss:create_key", &root_text, &path)) return nullptr;
-  sim::Root root;
-  if (!root_of(root_text, root)) return nullptr;
-  return guarded([&] {
-    control().create_key(root, path);
-    Py_RETURN_NONE;
+// A registry call: its arguments bound, its root checked once all their types are, then run.
+// The arguments come as a tuple, or in place for set_string(), which takes them by name too.
+template <const auto& S, class... Call>
+PyObject* registry_call(auto&& run, Call... call) {
+  return guarded([&]() -> PyObject* {
+    typename std::remove_cvref_t<decltype(S)>::Arguments a;
+    sim::Root root;
+    if (!bind<S>(call..., a) || !root_of(a.root, root)) return nullptr;
+    return run(root, a);
   });
+}
+
+PyObject* create_key(PyObject*, PyObject* args) {
+  const auto run = [](sim::Root root, const KeyArgs& a) {
+    control().create_key(root, a.path);
+    Py_RETURN_NONE;
+  };
+  return registry_call<kCreateKey>(run, args, nullptr);
 }
 
 PyObject* set_dword(PyObject*, PyObject* args) {
-  const char* root_text;
-  const char* path;
-  const char* name;
-  unsigned long value;
-  if (!PyArg_ParseTuple(args, "sssk:set_dword", &root_text, &path, &name, &value)) return nullptr;
-  sim::Root root;
-  if (!root_of(root_text, root)) return nullptr;
-  return guarded([&] {
-    control().set_dword(root, path, name, static_cast<std::uint32_t>(value));
+  const auto run = [](sim::Root root, const DwordArgs& a) {
+    control().set_dword(root, a.path, a.name, a.value);
     Py_RETURN_NONE;
-  });
+  };
+  return registry_call<kSetDword>(run, args, nullptr);
 }
 
-PyObject* set_string(PyObject*, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"root", "path", "name", "text", "type", nullptr};
-  const char* root_text;
-  const char* path;
-  const char* name;
-  PyObject* text;
-  unsigned int type = sys::win::kRegSz;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "sssU|I:set_string", const_cast<char**>(keywords),
-                                   &root_text, &path, &name, &text, &type)) {
-    return nullptr;
-  }
-  sim::Root root;
-  std::u16string wide;
-  if (!root_of(root_text, root) || !wide_of(text, wide)) return nullptr;
-  return guarded([&] {
-    control().set_string(root, path, name, wide, type);
+PyObject* set_string(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  const auto run = [](sim::Root root, const StringArgs& a) -> PyObject* {
+    std::u16string wide;
+    if (!wide_of(a.text, wide)) return nullptr;
+    control().set_string(root, a.path, a.name, wide, a.type);
     Py_RETURN_NONE;
-  });
+  };
+  return registry_call<kSetString>(run, args, nargs, kwnames);
 }
 
 PyObject* set_value(PyObject*, PyObject* args) {
-  const char* root_text;
-  const char* path;
-  const char* name;
-  unsigned int type;
-  Py_buffer data;
-  if (!PyArg_ParseTuple(args, "sssIy*:set_value", &root_text, &path, &name, &type, &data)) {
-    return nullptr;
-  }
-  sim::Root root;
-  PyObject* result = root_of(root_text, root) ? guarded([&] {
-    const auto* bytes = static_cast<const std::uint8_t*>(data.buf);
-    control().set_value(root, path, name, type, std::vector<std::uint8_t>(bytes, bytes + data.len));
+  const auto run = [](sim::Root root, RawValueArgs& a) {
+    control().set_value(root, a.path, a.name, a.type, std::move(a.data));
     Py_RETURN_NONE;
-  })
-                                              : nullptr;
-  PyBuffer_Release(&data);
-  return result;
+  };
+  return registry_call<kSetValue>(run, args, nullptr);
 }
 
 PyObject* delete_value(PyObject*, PyObject* args) {
-  const char* root_text;
-  const char* path;
-  const char* name;
-  if (!PyArg_ParseTuple(args, "sss:delete_value", &root_text, &path, &name)) return nullptr;
-  sim::Root root;
-  if (!root_of(root_text, root)) return nullptr;
-  return guarded([&] { return PyBool_FromLong(control().delete_value(root, path, name)); });
+  const auto run = [](sim::Root root, const ValueArgs& a) {
+    return PyBool_FromLong(control().delete_value(root, a.path, a.name));
+  };
+  return registry_call<kDeleteValue>(run, args, nullptr);
 }
 
 PyObject* delete_key(PyObject*, PyObject* args) {
-  const char* root_text;
-  const char* path;
-  if (!PyArg_ParseTuple(args, "ss:delete_key", &root_text, &path)) return nullptr;
-  sim::Root root;
-  if (!root_of(root_text, root)) return nullptr;
-  return guarded([&] { return PyBool_FromLong(control().delete_key(root, path)); });
+  const auto run = [](sim::Root root, const KeyArgs& a) {
+    return PyBool_FromLong(control().delete_key(root, a.path));
+  };
+  return registry_call<kDeleteKey>(run, args, nullptr);
 }
 
-PyObject* set_ie_config(PyObject*, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"auto_detect", "auto_config_url", "proxy", "proxy_bypass", nullptr};
-  int auto_detect = 0;
-  PyObject* url = Py_None;
-  PyObject* proxy = Py_None;
-  PyObject* bypass = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|$pOOO:set_ie_config", const_cast<char**>(keywords),
-                                   &auto_detect, &url, &proxy, &bypass)) {
-    return nullptr;
-  }
-  sys::win::IeProxyConfig config;
-  config.auto_detect = auto_detect != 0;
-  if (!optional_wide(url, config.auto_config_url) || !optional_wide(proxy, config.proxy) ||
-      !optional_wide(bypass, config.proxy_bypass)) {
-    return nullptr;
-  }
-  return guarded([&] {
+using IeConfigParam = Param<sys::win::IeProxyConfig>;
+constexpr Signature kSetIeConfig{
+    "set_ie_config",
+    {IeConfigParam::of<&sys::win::IeProxyConfig::auto_detect, truth>("auto_detect", Pass::Name),
+     IeConfigParam::of<&sys::win::IeProxyConfig::auto_config_url, wide_or_none>("auto_config_url",
+                                                                                Pass::Name),
+     IeConfigParam::of<&sys::win::IeProxyConfig::proxy, wide_or_none>("proxy", Pass::Name),
+     IeConfigParam::of<&sys::win::IeProxyConfig::proxy_bypass, wide_or_none>("proxy_bypass", Pass::Name)}};
+
+PyObject* set_ie_config(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    sys::win::IeProxyConfig config;
+    if (!bind<kSetIeConfig>(args, nargs, kwnames, config)) return nullptr;
     control().set_ie_config(std::move(config));
     Py_RETURN_NONE;
   });
 }
 
-PyObject* set_default_proxy(PyObject*, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"access_type", "proxy", "proxy_bypass", nullptr};
-  unsigned int access = 0;
-  PyObject* proxy = Py_None;
-  PyObject* bypass = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "I|OO:set_default_proxy", const_cast<char**>(keywords),
-                                   &access, &proxy, &bypass)) {
-    return nullptr;
-  }
-  sys::win::ProxyInfo info;
-  info.access_type = access;
-  if (!optional_wide(proxy, info.proxy) || !optional_wide(bypass, info.proxy_bypass)) return nullptr;
-  return guarded([&] {
+using ProxyInfoParam = Param<sys::win::ProxyInfo>;
+constexpr Signature kSetDefaultProxy{
+    "set_default_proxy",
+    {ProxyInfoParam::of<&sys::win::ProxyInfo::access_type, bits32>("access_type", Pass::Either,
+                                                                   Need::Required),
+     ProxyInfoParam::of<&sys::win::ProxyInfo::proxy, wide_or_none>("proxy", Pass::Either),
+     ProxyInfoParam::of<&sys::win::ProxyInfo::proxy_bypass, wide_or_none>("proxy_bypass", Pass::Either)}};
+
+PyObject* set_default_proxy(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    sys::win::ProxyInfo info;
+    if (!bind<kSetDefaultProxy>(args, nargs, kwnames, info)) return nullptr;
     control().set_default_proxy(std::move(info));
     Py_RETURN_NONE;
   });
 }
 
+// A Windows error code (GetLastError()'s), by position.
+struct LastErrorArgs {
+  std::uint32_t code = 0;
+};
+constexpr Signature kFailIeConfig{
+    "fail_ie_config",
+    {Param<LastErrorArgs>::of<&LastErrorArgs::code, bits32>("last_error", Pass::Position, Need::Required)}};
+constexpr Signature kFailDefaultProxy{
+    "fail_default_proxy",
+    {Param<LastErrorArgs>::of<&LastErrorArgs::code, bits32>("last_error", Pass::Position, Need::Required)}};
+
 PyObject* fail_ie_config(PyObject*, PyObject* args) {
-  unsigned long code;
-  if (!PyArg_ParseTuple(args, "k:fail_ie_config", &code)) return nullptr;
-  return guarded([&] {
-    control().fail_ie_config(static_cast<std::uint32_t>(code));
+  return guarded([&]() -> PyObject* {
+    LastErrorArgs a;
+    if (!bind<kFailIeConfig>(args, nullptr, a)) return nullptr;
+    control().fail_ie_config(a.code);
     Py_RETURN_NONE;
   });
 }
 
 PyObject* fail_default_proxy(PyObject*, PyObject* args) {
-  unsigned long code;
-  if (!PyArg_ParseTuple(args, "k:fail_default_proxy", &code)) return nullptr;
-  return guarded([&] {
-    control().fail_default_proxy(static_cast<std::uint32_t>(code));
+  return guarded([&]() -> PyObject* {
+    LastErrorArgs a;
+    if (!bind<kFailDefaultProxy>(args, nullptr, a)) return nullptr;
+    control().fail_default_proxy(a.code);
     Py_RETURN_NONE;
   });
 }
 
-PyObject* fail_next(PyObject*, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"op", "status", "key", "value", "nth", nullptr};
-  const char* op_text;
-  unsigned long status;
-  const char* key = "";
-  PyObject* value = Py_None;
-  unsigned int nth = 1;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "sk|$sOI:fail_next", const_cast<char**>(keywords), &op_text,
-                                   &status, &key, &value, &nth)) {
-    return nullptr;
-  }
-  auto op = sim::op_from_name(op_text);
-  if (!op) {
-    PyErr_Format(PyExc_ValueError, "unknown operation %s", op_text);
-    return nullptr;
-  }
-  if (value != Py_None && !PyUnicode_Check(value)) {
-    PyErr_SetString(PyExc_TypeError, "value must be str or None");
-    return nullptr;
-  }
+struct FaultArgs {
+  std::string op;
+  std::uint32_t status = 0;
+  std::string key;
+  PyObject* value = nullptr;
+  std::uint32_t nth = 1;
+};
+using FaultParam = Param<FaultArgs>;
+constexpr Signature kFailNext{
+    "fail_next",
+    {FaultParam::of<&FaultArgs::op, c_text>("op", Pass::Either, Need::Required),
+     FaultParam::of<&FaultArgs::status, bits32>("status", Pass::Either, Need::Required),
+     FaultParam::of<&FaultArgs::key, c_text>("key", Pass::Name),
+     FaultParam::of<&FaultArgs::value, any_object>("value", Pass::Name),
+     FaultParam::of<&FaultArgs::nth, bits32>("nth", Pass::Name)}};
+
+PyObject* fail_next(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    sim::Fault fault{*op, key, std::nullopt, static_cast<std::uint32_t>(status), nth};
-    if (value != Py_None) {
-      std::string v;
-      if (!text_of(value, v)) return nullptr;
-      fault.value = std::move(v);
+    FaultArgs a;
+    if (!bind<kFailNext>(args, nargs, kwnames, a)) return nullptr;
+    auto op = sim::op_from_name(a.op);
+    if (!op) {
+      PyErr_Format(PyExc_ValueError, "unknown operation %s", a.op.c_str());
+      return nullptr;
+    }
+    if (a.value != nullptr && a.value != Py_None && !PyUnicode_Check(a.value)) {
+      PyErr_SetString(PyExc_TypeError, "value must be str or None");
+      return nullptr;
+    }
+    sim::Fault fault{*op, a.key, std::nullopt, a.status, a.nth};
+    if (a.value != nullptr && a.value != Py_None) {
+      fault.value = text_of(a.value);
+      if (!fault.value) return nullptr;
     }
     control().fail_next(std::move(fault));
     Py_RETURN_NONE;
@@ -279,14 +360,14 @@ PyObject* live_handles(PyObject*, PyObject*) {
 // A Snapshot of an inline script, which no reader produces yet: the road of a script that a
 // configuration carries can be tried from Python all the same.
 PyObject* inline_snapshot(PyObject*, PyObject* arg) {
-  std::string script;
   if (!PyUnicode_Check(arg)) {
     PyErr_SetString(PyExc_TypeError, "inline_snapshot() takes a str");
     return nullptr;
   }
-  if (!text_of(arg, script)) return nullptr;
-  return guarded([&] {
-    model::ProxyMode mode{model::ProxyMode::PacInline{std::move(script), {}}};
+  return guarded([&]() -> PyObject* {
+    auto script = text_of(arg);
+    if (!script) return nullptr;
+    model::ProxyMode mode{model::ProxyMode::PacInline{std::move(*script), {}}};
     return new_snapshot(model::ProxyConfig::from_sources({{model::SourceKind::Registry, std::move(mode)}}),
                         true);
   });
@@ -342,74 +423,85 @@ bool entry_of(PyObject* item, sys::win::ProxyResultEntry& entry) {
     PyErr_SetString(PyExc_TypeError, "host must be str or None");
     return false;
   }
-  return optional_wide(host, entry.host);
+  return wide_or_none(host, entry.host, "host");
 }
 
-PyObject* script_resolution(PyObject*, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"delivery", "status",        "delay",   "on_close", "no_error_info",
-                                   "extra",    "result_status", "entries", "count",    nullptr};
-  using Resolution = sim::Resolution;
-  static constexpr std::pair<const char*, Resolution::Delivery> kDeliveries[] = {
-      {"at-once", Resolution::Delivery::AtOnce},
-      {"callback", Resolution::Delivery::Callback},
-      {"never", Resolution::Delivery::Never},
-  };
-  static constexpr std::pair<const char*, Resolution::OnClose> kOnClose[] = {
-      {"cancel", Resolution::OnClose::Cancel},
-      {"keep", Resolution::OnClose::Keep},
-      {"drop", Resolution::OnClose::Drop},
-  };
-  const char* delivery = "callback";
-  unsigned long status = 0;
+struct ResolutionArgs {
+  std::string delivery = "callback";
+  std::uint32_t status = 0;
   double delay = 0;
-  const char* on_close = "cancel";
-  int no_error_info = 0;
+  std::string on_close = "cancel";
+  bool no_error_info = false;
   PyObject* extra = nullptr;
-  unsigned long result_status = 0;
+  std::uint32_t result_status = 0;
   PyObject* entries = nullptr;
-  PyObject* count = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|$skdspOkOO:script_resolution",
-                                   const_cast<char**>(keywords), &delivery, &status, &delay, &on_close,
-                                   &no_error_info, &extra, &result_status, &entries, &count)) {
-    return nullptr;
-  }
-  Resolution r;
-  if (!choice_of("delivery", delivery, kDeliveries, r.delivery) ||
-      !choice_of("on_close", on_close, kOnClose, r.on_close))
-    return nullptr;
-  if (!(delay >= 0 && delay <= 3600)) {
-    PyErr_SetString(PyExc_ValueError, "delay must be between 0 and 3600 seconds");
-    return nullptr;
-  }
-  r.status = static_cast<std::uint32_t>(status);
-  r.delay = std::chrono::milliseconds(static_cast<std::int64_t>(std::llround(delay * 1000)));
-  r.no_error_info = no_error_info != 0;
-  r.result_status = static_cast<std::uint32_t>(result_status);
-  if (extra != nullptr) {
-    PyRef seq(PySequence_Fast(extra, "extra must be a sequence of notifications"));
-    if (!seq) return nullptr;
-    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
-      std::uint32_t n = 0;
-      if (!u32_of(PySequence_Fast_GET_ITEM(seq.get(), i), "a notification", n)) return nullptr;
-      r.extra_notifications.push_back(n);
+  PyObject* count = nullptr;
+};
+using ResolutionParam = Param<ResolutionArgs>;
+constexpr Signature kScriptResolution{
+    "script_resolution",
+    {ResolutionParam::of<&ResolutionArgs::delivery, c_text>("delivery", Pass::Name),
+     ResolutionParam::of<&ResolutionArgs::status, bits32>("status", Pass::Name),
+     ResolutionParam::of<&ResolutionArgs::delay, real>("delay", Pass::Name),
+     ResolutionParam::of<&ResolutionArgs::on_close, c_text>("on_close", Pass::Name),
+     ResolutionParam::of<&ResolutionArgs::no_error_info, truth>("no_error_info", Pass::Name),
+     ResolutionParam::of<&ResolutionArgs::extra, any_object>("extra", Pass::Name),
+     ResolutionParam::of<&ResolutionArgs::result_status, bits32>("result_status", Pass::Name),
+     ResolutionParam::of<&ResolutionArgs::entries, any_object>("entries", Pass::Name),
+     ResolutionParam::of<&ResolutionArgs::count, any_object>("count", Pass::Name)}};
+
+PyObject* script_resolution(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    using Resolution = sim::Resolution;
+    static constexpr std::pair<const char*, Resolution::Delivery> kDeliveries[] = {
+        {"at-once", Resolution::Delivery::AtOnce},
+        {"callback", Resolution::Delivery::Callback},
+        {"never", Resolution::Delivery::Never},
+    };
+    static constexpr std::pair<const char*, Resolution::OnClose> kOnClose[] = {
+        {"cancel", Resolution::OnClose::Cancel},
+        {"keep", Resolution::OnClose::Keep},
+        {"drop", Resolution::OnClose::Drop},
+    };
+    ResolutionArgs a;
+    if (!bind<kScriptResolution>(args, nargs, kwnames, a)) return nullptr;
+    Resolution r;
+    if (!choice_of("delivery", a.delivery.c_str(), kDeliveries, r.delivery) ||
+        !choice_of("on_close", a.on_close.c_str(), kOnClose, r.on_close))
+      return nullptr;
+    if (!(a.delay >= 0 && a.delay <= 3600)) {
+      PyErr_SetString(PyExc_ValueError, "delay must be between 0 and 3600 seconds");
+      return nullptr;
     }
-  }
-  if (entries == Py_None) {
-    r.result.entries.reset();
-    r.result.count = 0;
-  } else if (entries != nullptr) {
-    PyRef seq(PySequence_Fast(entries, "entries must be a sequence or None"));
-    if (!seq) return nullptr;
-    std::vector<sys::win::ProxyResultEntry> list(
-        static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq.get())));
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      if (!entry_of(PySequence_Fast_GET_ITEM(seq.get(), static_cast<Py_ssize_t>(i)), list[i])) return nullptr;
+    r.status = a.status;
+    r.delay = std::chrono::milliseconds(static_cast<std::int64_t>(std::llround(a.delay * 1000)));
+    r.no_error_info = a.no_error_info;
+    r.result_status = a.result_status;
+    if (a.extra != nullptr) {
+      PyRef seq(PySequence_Fast(a.extra, "extra must be a sequence of notifications"));
+      if (!seq) return nullptr;
+      for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
+        std::uint32_t n = 0;
+        if (!u32_of(PySequence_Fast_GET_ITEM(seq.get(), i), "a notification", n)) return nullptr;
+        r.extra_notifications.push_back(n);
+      }
     }
-    r.result.count = static_cast<std::uint32_t>(list.size());
-    r.result.entries = std::move(list);
-  }
-  if (count != Py_None && !u32_of(count, "count", r.result.count)) return nullptr;
-  return guarded([&] {
+    if (a.entries == Py_None) {
+      r.result.entries.reset();
+      r.result.count = 0;
+    } else if (a.entries != nullptr) {
+      PyRef seq(PySequence_Fast(a.entries, "entries must be a sequence or None"));
+      if (!seq) return nullptr;
+      std::vector<sys::win::ProxyResultEntry> list(
+          static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq.get())));
+      for (std::size_t i = 0; i < list.size(); ++i) {
+        if (!entry_of(PySequence_Fast_GET_ITEM(seq.get(), static_cast<Py_ssize_t>(i)), list[i]))
+          return nullptr;
+      }
+      r.result.count = static_cast<std::uint32_t>(list.size());
+      r.result.entries = std::move(list);
+    }
+    if (a.count != nullptr && a.count != Py_None && !u32_of(a.count, "count", r.result.count)) return nullptr;
     control().script_resolution(std::move(r));
     Py_RETURN_NONE;
   });
@@ -465,12 +557,16 @@ PyObject* settle_callbacks(PyObject*, PyObject*) {
   });
 }
 
+constexpr Signature kDeliverHeldCallbacks{
+    "deliver_held_callbacks",
+    {Param<LastErrorArgs>::of<&LastErrorArgs::code, bits32>("error", Pass::Position)}};
+
 PyObject* deliver_held_callbacks(PyObject*, PyObject* args) {
-  unsigned long error = sys::win::kErrorWinHttpOperationCancelled;
-  if (!PyArg_ParseTuple(args, "|k:deliver_held_callbacks", &error)) return nullptr;
-  return guarded([&] {
+  return guarded([&]() -> PyObject* {
+    LastErrorArgs a{sys::win::kErrorWinHttpOperationCancelled};
+    if (!bind<kDeliverHeldCallbacks>(args, nullptr, a)) return nullptr;
     run_detached([&] {
-      control().deliver_held_callbacks(static_cast<std::uint32_t>(error));
+      control().deliver_held_callbacks(a.code);
       return 0;
     });
     Py_RETURN_NONE;
@@ -514,23 +610,23 @@ PyMethodDef methods[] = {
      "set_watch_settle_delay(seconds): for the watches opened from now on (0.2 at the start)."},
     {"create_key", create_key, METH_VARARGS, "create_key(root, path)"},
     {"set_dword", set_dword, METH_VARARGS, "set_dword(root, path, name, value)"},
-    {"set_string", fn(set_string), METH_VARARGS | METH_KEYWORDS,
+    {"set_string", fn(set_string), METH_FASTCALL | METH_KEYWORDS,
      "set_string(root, path, name, text, type=REG_SZ): UTF-16LE with its NUL."},
     {"set_value", set_value, METH_VARARGS, "set_value(root, path, name, type, data): raw bytes."},
     {"delete_value", delete_value, METH_VARARGS, "delete_value(root, path, name)"},
     {"delete_key", delete_key, METH_VARARGS, "delete_key(root, path)"},
-    {"set_ie_config", fn(set_ie_config), METH_VARARGS | METH_KEYWORDS,
+    {"set_ie_config", fn(set_ie_config), METH_FASTCALL | METH_KEYWORDS,
      "set_ie_config(*, auto_detect=False, auto_config_url=None, proxy=None, proxy_bypass=None)"},
     {"fail_ie_config", fail_ie_config, METH_VARARGS, "fail_ie_config(last_error)"},
-    {"set_default_proxy", fn(set_default_proxy), METH_VARARGS | METH_KEYWORDS,
+    {"set_default_proxy", fn(set_default_proxy), METH_FASTCALL | METH_KEYWORDS,
      "set_default_proxy(access_type, proxy=None, proxy_bypass=None)"},
     {"fail_default_proxy", fail_default_proxy, METH_VARARGS, "fail_default_proxy(last_error)"},
-    {"fail_next", fn(fail_next), METH_VARARGS | METH_KEYWORDS,
+    {"fail_next", fn(fail_next), METH_FASTCALL | METH_KEYWORDS,
      "fail_next(op, status, *, key='', value=None, nth=1)"},
     {"log", log, METH_NOARGS, "The calls made: (op, key, value, status, injected)."},
     {"live_keys", live_keys, METH_NOARGS, "Registry keys open now."},
     {"live_handles", live_handles, METH_NOARGS, "Kernel handles open now."},
-    {"script_resolution", fn(script_resolution), METH_VARARGS | METH_KEYWORDS,
+    {"script_resolution", fn(script_resolution), METH_FASTCALL | METH_KEYWORDS,
      "script_resolution(*, delivery='callback', status=0, delay=0.0, on_close='cancel',\n"
      "no_error_info=False, extra=(), result_status=0, entries=[None], count=None)\n\n"
      "How the next unscripted WinHttpGetProxyForUrlEx answers. delivery: 'at-once' (the call\n"
