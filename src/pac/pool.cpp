@@ -3,16 +3,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <limits>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <tuple>
 #include <utility>
 
 #include "pac/channel.hpp"
+#include "util/locks.hpp"
 #include "util/redact.hpp"
 
 #ifndef _WIN32
@@ -46,17 +44,6 @@ PacAnswer failure(Error error) { return std::unexpected(std::move(error)); }
 
 // Every pool thread of the process takes its id from here.
 std::atomic<std::uint64_t> next_worker_id{0};
-
-// now + budget, or none when that is past what the clock can hold.
-std::optional<MonotonicInstant> deadline_after(MonotonicInstant now, Duration budget) {
-  using std::chrono::nanoseconds;
-  const auto room = static_cast<std::uint64_t>((MonotonicInstant::max() - now).count());
-  constexpr std::uint64_t kNanosPerSec = 1'000'000'000u;
-  if (budget.secs > room / kNanosPerSec) return std::nullopt;
-  const std::uint64_t total = budget.secs * kNanosPerSec + budget.nanos;
-  if (total > room) return std::nullopt;
-  return now + nanoseconds(static_cast<nanoseconds::rep>(total));
-}
 
 }  // namespace
 
@@ -116,16 +103,24 @@ struct PacPool::State {
     std::uint32_t pid;
   };
 
-  // The permit, and how many slots are taken with it.
-  std::optional<std::pair<Permit, std::size_t>> take_slot(std::optional<MonotonicInstant> deadline);
-  // The slots still taken after it.
-  std::size_t release_slot(std::uint32_t pid) noexcept;
-  // Counts taken in another process belong to threads that do not exist here.
-  void adopt_process_locked() noexcept;
+  // No thread holds the two locks together but around fork(): what takes one excludes both.
 
-  std::optional<IdleWorker> pop_idle();
-  void push_idle(IdleWorker entry);
-  bool remove_idle(std::uint64_t worker_id);
+  // The permit, and how many slots are taken with it.
+  std::optional<std::pair<Permit, std::size_t>> take_slot(std::optional<MonotonicInstant> deadline)
+      EXCLUDES(active_mutex, idle_mutex);
+  // The slots still taken after it.
+  std::size_t release_slot(std::uint32_t pid) noexcept EXCLUDES(active_mutex, idle_mutex);
+  // Counts taken in another process belong to threads that do not exist here.
+  void adopt_process_locked() noexcept REQUIRES(active_mutex);
+
+  std::optional<IdleWorker> pop_idle() EXCLUDES(active_mutex, idle_mutex);
+  void push_idle(IdleWorker entry) EXCLUDES(active_mutex, idle_mutex);
+  bool remove_idle(std::uint64_t worker_id) EXCLUDES(active_mutex, idle_mutex);
+
+  // fork(): both locks, in their order, from before the fork until after it in each process.
+  void lock_for_fork() ACQUIRE(active_mutex, idle_mutex);
+  // In the child the condition variable is made anew: its waiters are gone with their threads.
+  void unlock_after_fork(bool child) RELEASE(active_mutex, idle_mutex);
 
   // How long a caller of an evaluation that shares the pool with `busy` others (its own
   // included) waits actively for the answer before it parks.
@@ -136,13 +131,13 @@ struct PacPool::State {
   const std::size_t max_slots;
   const PacThreadStarter start_thread;
 
-  std::mutex active_mutex;
-  std::condition_variable slot_freed;
-  std::size_t active = 0;
-  std::uint32_t active_pid = sys::process_id();
+  util::Mutex active_mutex;
+  util::CondVar slot_freed;
+  std::size_t active GUARDED_BY(active_mutex) = 0;
+  std::uint32_t active_pid GUARDED_BY(active_mutex) = sys::process_id();
 
-  std::mutex idle_mutex;
-  std::vector<IdleWorker> idle;
+  util::Mutex idle_mutex ACQUIRED_AFTER(active_mutex);
+  std::vector<IdleWorker> idle GUARDED_BY(idle_mutex);
 
   std::atomic<std::uint64_t> started{0};
 
@@ -161,47 +156,35 @@ using State = PacPool::State;
 // fork(): the child is a copy of one thread. A pool lock held by any other thread at that
 // moment would stay locked in the child for ever, and a condition variable may still count
 // waiters that do not exist there. So every pool's two locks are taken around fork() (which
-// also leaves its lists in one piece), and the child makes its condition variables anew.
+// also leaves its lists in one piece), after the registry's, and the child makes its condition
+// variables anew.
 
 struct Registry {
-  std::mutex mutex;
-  std::vector<State*> pools;
+  util::Mutex mutex;
+  std::vector<State*> pools GUARDED_BY(mutex);
 };
 
 std::atomic<Registry*> registry_ptr{nullptr};
 
 #ifndef _WIN32
-void before_fork() noexcept {
+// The handlers hold the locks from one to the next, and a lock for every pool: more than the
+// analysis follows. lock_for_fork and unlock_after_fork hold each pool's pair to its rules.
+void before_fork() noexcept NO_THREAD_SAFETY_ANALYSIS {
   Registry* r = registry_ptr.load(std::memory_order_acquire);
   if (r == nullptr) return;
   r->mutex.lock();
-  for (State* s : r->pools) {
-    s->active_mutex.lock();
-    s->idle_mutex.lock();
-  }
+  for (State* s : r->pools) s->lock_for_fork();
 }
 
-void after_fork_parent() noexcept {
+void after_fork(bool child) noexcept NO_THREAD_SAFETY_ANALYSIS {
   Registry* r = registry_ptr.load(std::memory_order_acquire);
   if (r == nullptr) return;
-  for (State* s : r->pools) {
-    s->idle_mutex.unlock();
-    s->active_mutex.unlock();
-  }
+  for (State* s : r->pools) s->unlock_after_fork(child);
   r->mutex.unlock();
 }
 
-void after_fork_child() noexcept {
-  Registry* r = registry_ptr.load(std::memory_order_acquire);
-  if (r == nullptr) return;
-  for (State* s : r->pools) {
-    // The old one is abandoned, not destroyed: its waiters are gone with their threads.
-    std::construct_at(&s->slot_freed);
-    s->idle_mutex.unlock();
-    s->active_mutex.unlock();
-  }
-  r->mutex.unlock();
-}
+void after_fork_parent() noexcept { after_fork(false); }
+void after_fork_child() noexcept { after_fork(true); }
 #endif
 
 Registry& registry() {
@@ -219,9 +202,10 @@ Registry& registry() {
 // ---------------------------------------------------------------------------------------------
 // The worker.
 
-// Runs the task and answers; gives the slots still taken once its own was released.
-std::size_t run_task(State& state, std::uint64_t worker_id, const Sender<State::Task>& self,
-                     State::Task task) {
+// Runs the task and answers; gives the slots still taken once its own was released. No lock is
+// held while a job runs or a message is passed.
+std::size_t run_task(State& state, std::uint64_t worker_id, const Sender<State::Task>& self, State::Task task)
+    EXCLUDES(state.active_mutex, state.idle_mutex) {
   std::optional<PacAnswer> answer;
   try {
     const auto began = Clock::now();
@@ -281,14 +265,26 @@ PacPool::State::State(PacPoolOptions options)
                                         : PacThreadStarter(sys::start_thread)) {
   idle.reserve(std::min<std::size_t>(max_slots, 64));
   Registry& r = registry();
-  std::lock_guard lock(r.mutex);
+  util::MutexLock lock(r.mutex);
   r.pools.push_back(this);
 }
 
 PacPool::State::~State() {
   Registry& r = registry();
-  std::lock_guard lock(r.mutex);
+  util::MutexLock lock(r.mutex);
   std::erase(r.pools, this);
+}
+
+void PacPool::State::lock_for_fork() {
+  active_mutex.lock();
+  idle_mutex.lock();
+}
+
+void PacPool::State::unlock_after_fork(bool child) {
+  // The old one is abandoned, not destroyed: its waiters are gone with their threads.
+  if (child) std::construct_at(&slot_freed);
+  idle_mutex.unlock();
+  active_mutex.unlock();
 }
 
 void PacPool::State::adopt_process_locked() noexcept {
@@ -301,7 +297,7 @@ void PacPool::State::adopt_process_locked() noexcept {
 
 std::optional<std::pair<State::Permit, std::size_t>> PacPool::State::take_slot(
     std::optional<MonotonicInstant> deadline) {
-  std::unique_lock lock(active_mutex);
+  util::UniqueLock lock(active_mutex);
   adopt_process_locked();
   while (active >= max_slots) {
     if (!deadline) {
@@ -318,7 +314,7 @@ std::optional<std::pair<State::Permit, std::size_t>> PacPool::State::take_slot(
 std::size_t PacPool::State::release_slot(std::uint32_t pid) noexcept {
   std::size_t left = 0;
   {
-    std::lock_guard lock(active_mutex);
+    util::MutexLock lock(active_mutex);
     adopt_process_locked();
     if (pid == active_pid && active > 0) --active;
     left = active;
@@ -328,7 +324,7 @@ std::size_t PacPool::State::release_slot(std::uint32_t pid) noexcept {
 }
 
 std::optional<State::IdleWorker> PacPool::State::pop_idle() {
-  std::lock_guard lock(idle_mutex);
+  util::MutexLock lock(idle_mutex);
   if (idle.empty()) return std::nullopt;
   std::optional<IdleWorker> last(std::move(idle.back()));
   idle.pop_back();
@@ -336,13 +332,13 @@ std::optional<State::IdleWorker> PacPool::State::pop_idle() {
 }
 
 void PacPool::State::push_idle(IdleWorker entry) {
-  std::lock_guard lock(idle_mutex);
+  util::MutexLock lock(idle_mutex);
   idle.push_back(std::move(entry));
 }
 
 bool PacPool::State::remove_idle(std::uint64_t worker_id) {
   std::optional<IdleWorker> mine;  // dropped after the unlock
-  std::lock_guard lock(idle_mutex);
+  util::MutexLock lock(idle_mutex);
   const auto it =
       std::find_if(idle.begin(), idle.end(), [&](const IdleWorker& w) { return w.worker_id == worker_id; });
   if (it == idle.end()) return false;
@@ -405,12 +401,12 @@ std::chrono::nanoseconds PacPool::idle_timeout() const noexcept { return state_-
 PacPoolStats PacPool::stats() const {
   PacPoolStats out;
   {
-    std::lock_guard lock(state_->active_mutex);
+    util::MutexLock lock(state_->active_mutex);
     state_->adopt_process_locked();
     out.active = state_->active;
   }
   {
-    std::lock_guard lock(state_->idle_mutex);
+    util::MutexLock lock(state_->idle_mutex);
     out.idle = state_->idle.size();
   }
   out.started = state_->started.load(std::memory_order_relaxed);
@@ -422,8 +418,9 @@ PacAnswer PacPool::evaluate(PacJob job) {
   const Duration budget = job.budget;
   if (budget == Duration{}) return failure(Error::PacTimeout{Duration{}});
 
-  // Time spent waiting for a slot counts against the same deadline the script runs under.
-  const std::optional<MonotonicInstant> deadline = deadline_after(Clock::now(), budget);
+  // Time spent waiting for a slot counts against the same deadline the script runs under; a
+  // budget past what the clock holds leaves every wait without end.
+  const std::optional<MonotonicInstant> deadline = value::deadline_after(Clock::now(), budget);
   auto slot = state.take_slot(deadline);
   if (!slot) return failure(Error::PacSaturated{budget, state.max_slots});
   const std::chrono::nanoseconds spin = state.answer_spin(slot->second);

@@ -10,7 +10,7 @@
 // Locks: the slot count (with its condition variable) and the idle list each have a mutex of
 // their own; no thread holds both, except the fork handler, which takes them in that order and
 // waits for nothing else meanwhile. No lock is held while a job runs, a thread starts or a
-// message is passed.
+// message is passed. pool.cpp holds these rules as annotations, which the locks build checks.
 //
 // Waking a parked thread costs tens of microseconds on some machines (virtual ones above all),
 // and a round trip would pay two wakes. So while the pool leaves the machine cores to spare, a
@@ -44,7 +44,6 @@ namespace zelvane::pac {
 using namespace model;
 using namespace value;
 
-using MonotonicInstant = std::chrono::steady_clock::time_point;
 using PacAnswer = Result<std::vector<RouteStep>>;
 
 // One evaluation request, moved whole to a pool thread and run there at most once. `work`

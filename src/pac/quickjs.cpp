@@ -112,7 +112,7 @@ Error pac_js_error(JSContext* ctx, std::string_view context, const InterruptStat
 // Everything that needs the engine: the answer as text, or the failure. The runtime and all
 // its values are gone when this returns.
 Result<std::string> run_script(std::string_view script, std::string_view url, std::string_view host,
-                               const HostBinding& binding, std::optional<MonotonicInstant> deadline) {
+                               const HostBinding& binding, std::optional<value::MonotonicInstant> deadline) {
   // Declared before the runtime, which refers to it until it is freed.
   std::optional<InterruptState> interrupt;
   const std::string source(script);  // the engine reads the text up to a terminating NUL
@@ -187,7 +187,7 @@ Result<std::string> run_script(std::string_view script, std::string_view url, st
 
 Result<std::vector<RouteStep>> evaluate_pac_quickjs(std::string_view script, std::string_view url,
                                                     std::string_view host, const hostfn::PacPolicy& policy,
-                                                    std::optional<MonotonicInstant> deadline,
+                                                    std::optional<value::MonotonicInstant> deadline,
                                                     hostfn::Resolver& resolver) {
   const HostBinding binding{policy, resolver};
   try {

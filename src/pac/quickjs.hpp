@@ -15,10 +15,9 @@
 #include "model/route_step.hpp"
 #include "pac/hostfn/policy.hpp"
 #include "pac/hostfn/resolver.hpp"
+#include "value/time.hpp"
 
 namespace zelvane::pac {
-
-using MonotonicInstant = std::chrono::steady_clock::time_point;
 
 // Counted over the engine's own allocations.
 inline constexpr std::size_t kPacMemoryLimit = std::size_t{64} << 20;
@@ -29,9 +28,9 @@ inline constexpr std::size_t kPacStackLimit = std::size_t{256} << 10;
 // The interrupt handler of one runtime: stop the script once the monotonic clock has reached
 // the deadline.
 struct DeadlineInterrupt {
-  MonotonicInstant deadline;
+  value::MonotonicInstant deadline;
 
-  bool should_stop(MonotonicInstant now) const { return now >= deadline; }
+  bool should_stop(value::MonotonicInstant now) const { return now >= deadline; }
   bool should_stop() const { return should_stop(std::chrono::steady_clock::now()); }
 };
 
@@ -43,6 +42,6 @@ struct DeadlineInterrupt {
 // functions only.
 model::Result<std::vector<model::RouteStep>> evaluate_pac_quickjs(
     std::string_view script, std::string_view url, std::string_view host, const hostfn::PacPolicy& policy,
-    std::optional<MonotonicInstant> deadline, hostfn::Resolver& resolver = hostfn::system_resolver());
+    std::optional<value::MonotonicInstant> deadline, hostfn::Resolver& resolver = hostfn::system_resolver());
 
 }  // namespace zelvane::pac

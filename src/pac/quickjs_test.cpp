@@ -23,13 +23,13 @@ using Steps = model::Result<std::vector<RouteStep>>;
 constexpr std::string_view kUrl = "http://example.com/path?q=1";
 constexpr std::string_view kHost = "example.com";
 
-Steps run(std::string_view script, std::optional<MonotonicInstant> deadline = std::nullopt) {
+Steps run(std::string_view script, std::optional<value::MonotonicInstant> deadline = std::nullopt) {
   return evaluate_pac_quickjs(script, kUrl, kHost, hostfn::PacPolicy{}, deadline);
 }
 
 // Long enough for a script to load under the sanitizers on a busy machine, so that a case meant
 // to be stopped in its entry point is not stopped while loading.
-std::optional<MonotonicInstant> soon() { return std::chrono::steady_clock::now() + 1000ms; }
+std::optional<value::MonotonicInstant> soon() { return std::chrono::steady_clock::now() + 1000ms; }
 
 // The steps as debug text, or the error's.
 std::string outcome(const Steps& steps) {
@@ -61,7 +61,7 @@ const std::string kFillMemory =
     "try { for (;;) head = [head]; } catch (e) {}";
 
 TEST(DeadlineInterruptTest, StopsAtAndAfterTheDeadline) {
-  const MonotonicInstant t = std::chrono::steady_clock::now();
+  const value::MonotonicInstant t = std::chrono::steady_clock::now();
   const DeadlineInterrupt interrupt{t};
   EXPECT_FALSE(interrupt.should_stop(t - 1ns));
   EXPECT_TRUE(interrupt.should_stop(t));

@@ -1,5 +1,7 @@
 #include "value/time.hpp"
 
+#include <cmath>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -7,6 +9,24 @@
 #endif
 
 namespace zelvane::value {
+
+std::expected<Duration, std::string_view> Duration::from_secs_f64(double seconds) {
+  if (seconds < 0.0) return std::unexpected("cannot convert float seconds to Duration: value is negative");
+  // 2^64: the first whole number of seconds a Duration cannot hold.
+  if (!(seconds < 18446744073709551616.0)) {
+    return std::unexpected("cannot convert float seconds to Duration: value is either too big or NaN");
+  }
+  const double whole = std::floor(seconds);
+  auto secs = static_cast<std::uint64_t>(whole);
+  auto nanos = static_cast<std::uint64_t>(std::nearbyint((seconds - whole) * 1e9));
+  if (nanos >= 1'000'000'000u) {
+    // Rounding up to the next second; below 2^64 a double's fraction is zero long before
+    // the seconds could overflow.
+    ++secs;
+    nanos -= 1'000'000'000u;
+  }
+  return Duration{secs, static_cast<std::uint32_t>(nanos)};
+}
 
 WallTime WallTime::now() {
 #ifdef _WIN32

@@ -14,10 +14,6 @@ bool contains(const std::vector<SourceKind>& list, SourceKind kind) {
 
 bool is_changed(const WatchEvent& event) { return std::holds_alternative<WatchEvent::Changed>(event.value); }
 
-void wake(std::optional<WakeHandle>& waker) noexcept {
-  if (waker) std::move(*waker).wake();
-}
-
 }  // namespace
 
 WatchState::WatchState(ProxyConfig initial)
@@ -26,6 +22,10 @@ WatchState::WatchState(ProxyConfig initial)
 }
 
 std::optional<WakeHandle> WatchState::take_waker() { return std::exchange(waker_, std::nullopt); }
+
+void WatchState::wake(std::optional<WakeHandle>& waker) const noexcept {
+  if (waker) std::move(*waker).wake();
+}
 
 const WatchBackendInfo* WatchState::backend() const {
   return backend_stage_.load(std::memory_order_acquire) == 2 ? &backend_ : nullptr;
@@ -42,7 +42,7 @@ void WatchState::publish(ProxyConfig config) {
   std::shared_ptr<const ProxyConfig> previous;  // released after the mutex
   std::optional<WakeHandle> waker;
   {
-    std::lock_guard lock(mutex_);
+    util::MutexLock lock(mutex_);
     if (config == *current_) return;
     previous = std::exchange(current_, std::make_shared<const ProxyConfig>(std::move(config)));
 
@@ -69,7 +69,7 @@ void WatchState::publish(ProxyConfig config) {
 void WatchState::push_error(model::Error error) {
   std::optional<WakeHandle> waker;
   {
-    std::lock_guard lock(mutex_);
+    util::MutexLock lock(mutex_);
     if (!events_.empty()) {
       if (auto* last = std::get_if<WatchEvent::Error>(&events_.back().value)) {
         last->error = std::move(error);
@@ -85,7 +85,7 @@ void WatchState::push_error(model::Error error) {
 void WatchState::add_unwatched(SourceKind kind) {
   std::optional<WakeHandle> waker;
   {
-    std::lock_guard lock(mutex_);
+    util::MutexLock lock(mutex_);
     const WatchBackendInfo* info = backend();
     if (contains(unwatched_, kind) || (info != nullptr && contains(info->unwatched, kind))) return;
     unwatched_.push_back(kind);
@@ -98,7 +98,7 @@ void WatchState::add_unwatched(SourceKind kind) {
 void WatchState::mark_notifications_lost() {
   std::optional<WakeHandle> waker;
   {
-    std::lock_guard lock(mutex_);
+    util::MutexLock lock(mutex_);
     const WatchBackendInfo* info = backend();
     if (notifications_lost_ || (info != nullptr && !info->notifications)) return;
     notifications_lost_ = true;
@@ -111,7 +111,7 @@ void WatchState::mark_notifications_lost() {
 void WatchState::close() {
   std::optional<WakeHandle> waker;
   {
-    std::lock_guard lock(mutex_);
+    util::MutexLock lock(mutex_);
     if (closed_) return;
     closed_ = true;
     refresh_ = true;
@@ -140,10 +140,9 @@ WatchPoll WatchState::poll_event(const WakeHandle& waker) {
   std::optional<WakeHandle> previous;
   std::shared_ptr<const ProxyConfig> config;
   WatchDiagnostics diagnostics;
-  std::optional<WatchEvent> event;
-  bool changed = false;
+  std::optional<WatchEvent> event;  // none: a change made for an owed refresh
   {
-    std::lock_guard lock(mutex_);
+    util::MutexLock lock(mutex_);
     if (!events_.empty()) {
       event = std::move(events_.front());
       events_.pop_front();
@@ -154,7 +153,6 @@ WatchPoll WatchState::poll_event(const WakeHandle& waker) {
       if (is_changed(*event) && (!closed_ || events_.empty())) refresh_ = false;
     } else if (refresh_) {
       refresh_ = false;
-      changed = true;
     } else if (closed_) {
       return {WatchPoll::Closed{}};
     } else {
@@ -166,14 +164,14 @@ WatchPoll WatchState::poll_event(const WakeHandle& waker) {
   }
   // The configuration is immutable: copying it needs no lock.
   WatchSnapshot snapshot{*config, std::move(diagnostics)};
-  if (changed || is_changed(*event)) return {WatchPoll::Changed{std::move(snapshot)}};
+  if (!event || is_changed(*event)) return {WatchPoll::Changed{std::move(snapshot)}};
   return {WatchPoll::Error{std::move(snapshot), std::move(std::get<WatchEvent::Error>(event->value).error)}};
 }
 
 ProxyConfig WatchState::current() const {
   std::shared_ptr<const ProxyConfig> config;
   {
-    std::lock_guard lock(mutex_);
+    util::MutexLock lock(mutex_);
     config = current_;
   }
   return *config;
@@ -182,7 +180,7 @@ ProxyConfig WatchState::current() const {
 ProxyConfig WatchState::take_baseline() {
   std::shared_ptr<const ProxyConfig> config;
   {
-    std::lock_guard lock(mutex_);
+    util::MutexLock lock(mutex_);
     if (!events_.empty() && is_changed(events_.front())) {
       events_.pop_front();
       if (events_.empty()) dropped_ = 0;
@@ -193,12 +191,12 @@ ProxyConfig WatchState::take_baseline() {
 }
 
 std::uint64_t WatchState::dropped() const {
-  std::lock_guard lock(mutex_);
+  util::MutexLock lock(mutex_);
   return dropped_;
 }
 
 std::size_t WatchState::queued() const {
-  std::lock_guard lock(mutex_);
+  util::MutexLock lock(mutex_);
   return events_.size();
 }
 

@@ -6,8 +6,9 @@
 // backend drives the same state.
 //
 // Threads: one producer, one consumer at a time, and any thread asking for the current
-// configuration. One mutex guards the state; each operation takes it once, and wake-up handles
-// are woken or released only after it is let go.
+// configuration. One mutex guards the state; each operation takes it once and no other lock
+// under it, and wake-up handles are woken or released only after it is let go (the annotations
+// below hold the first and the waking to it).
 #pragma once
 
 #include <atomic>
@@ -15,13 +16,13 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <variant>
 #include <vector>
 
 #include "model/config.hpp"
 #include "model/error.hpp"
+#include "util/locks.hpp"
 #include "value/time.hpp"
 #include "watch/wake.hpp"
 
@@ -104,51 +105,53 @@ class WatchState {
   // ---- the producer
   // Drops a configuration equal to the current one (the capture time aside); otherwise makes
   // it current and queues a change behind the newest event.
-  void publish(ProxyConfig config);
+  void publish(ProxyConfig config) EXCLUDES(mutex_);
   // Queues an error; one that follows an error replaces it, waking nobody.
-  void push_error(model::Error error);
+  void push_error(model::Error error) EXCLUDES(mutex_);
   // A source that stopped being watched; owes the consumer a change so the diagnostics show it.
-  void add_unwatched(SourceKind kind);
+  void add_unwatched(SourceKind kind) EXCLUDES(mutex_);
   // No source delivers notifications any more; owes the consumer a change likewise.
-  void mark_notifications_lost();
+  void mark_notifications_lost() EXCLUDES(mutex_);
 
   // ---- the opening side: the first call wins, later ones change nothing.
   void set_backend(WatchBackendInfo info);
 
   // ---- the consumer
-  WatchPoll poll_event(const WakeHandle& waker);
+  WatchPoll poll_event(const WakeHandle& waker) EXCLUDES(mutex_);
   // A copy of the latest configuration published.
-  ProxyConfig current() const;
+  ProxyConfig current() const EXCLUDES(mutex_);
   // The consumer's starting point: takes the change queued at the opening (when it still leads
   // the queue) and answers the current configuration. Unlike a poll whose answer is thrown
   // away, it leaves every owed change in place, so a producer that ended before this call
   // still gets its end to the consumer.
-  ProxyConfig take_baseline();
+  ProxyConfig take_baseline() EXCLUDES(mutex_);
 
   // ---- for tests and diagnostics
   // Events discarded by the queue limit since a poll last emptied the queue.
-  std::uint64_t dropped() const;
-  std::size_t queued() const;
+  std::uint64_t dropped() const EXCLUDES(mutex_);
+  std::size_t queued() const EXCLUDES(mutex_);
 
  private:
   friend class BackendThreadGuard;
 
   // The end of the producer: owes the consumer a last change that carries the end.
-  void close();
-  // With the mutex held.
-  WatchDiagnostics diagnostics() const;
+  void close() EXCLUDES(mutex_);
+  WatchDiagnostics diagnostics() const REQUIRES(mutex_);
+  // Read under the mutex by the operations, though the mutex does not guard it.
   const WatchBackendInfo* backend() const;
-  std::optional<WakeHandle> take_waker();
+  std::optional<WakeHandle> take_waker() REQUIRES(mutex_);
+  // Wakes the handle taken out of waker_, once the mutex is let go.
+  void wake(std::optional<WakeHandle>& waker) const noexcept EXCLUDES(mutex_);
 
-  mutable std::mutex mutex_;
-  std::deque<WatchEvent> events_;
-  std::vector<SourceKind> unwatched_;
-  std::shared_ptr<const ProxyConfig> current_;
-  std::uint64_t dropped_ = 0;
-  std::optional<WakeHandle> waker_;
-  bool closed_ = false;
-  bool refresh_ = false;
-  bool notifications_lost_ = false;
+  mutable util::Mutex mutex_;
+  std::deque<WatchEvent> events_ GUARDED_BY(mutex_);
+  std::vector<SourceKind> unwatched_ GUARDED_BY(mutex_);
+  std::shared_ptr<const ProxyConfig> current_ GUARDED_BY(mutex_);
+  std::uint64_t dropped_ GUARDED_BY(mutex_) = 0;
+  std::optional<WakeHandle> waker_ GUARDED_BY(mutex_);
+  bool closed_ GUARDED_BY(mutex_) = false;
+  bool refresh_ GUARDED_BY(mutex_) = false;
+  bool notifications_lost_ GUARDED_BY(mutex_) = false;
 
   // Set once, outside the mutex: 0 unset, 1 being written, 2 set.
   std::atomic<int> backend_stage_{0};

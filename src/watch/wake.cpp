@@ -3,6 +3,8 @@
 #include <atomic>
 #include <utility>
 
+#include "util/locks.hpp"
+
 namespace zelvane::watch {
 
 WakeHandle::WakeHandle(WakeHandle&& other) noexcept
@@ -49,13 +51,13 @@ void WakeHandle::drop() && noexcept {
 
 struct ThreadParker::Shared {
   std::atomic<std::size_t> references{1};
-  std::mutex mutex;
-  std::condition_variable unparked;
-  bool token = false;
+  util::Mutex mutex;
+  util::CondVar unparked;
+  bool token GUARDED_BY(mutex) = false;
 
-  void unpark() noexcept {
+  void unpark() noexcept EXCLUDES(mutex) {
     {
-      std::lock_guard lock(mutex);
+      util::MutexLock lock(mutex);
       token = true;
     }
     // The waiter may be gone already; the reference the caller holds keeps this alive.
@@ -88,14 +90,16 @@ ThreadParker::ThreadParker() : shared_(new Shared) {}
 ThreadParker::~ThreadParker() { shared_->release(); }
 
 void ThreadParker::park() {
-  std::unique_lock lock(shared_->mutex);
-  shared_->unparked.wait(lock, [this] { return shared_->token; });
+  util::UniqueLock lock(shared_->mutex);
+  shared_->unparked.wait(lock, [this]() REQUIRES(shared_->mutex) { return shared_->token; });
   shared_->token = false;
 }
 
 bool ThreadParker::park_for(std::chrono::nanoseconds timeout) {
-  std::unique_lock lock(shared_->mutex);
-  if (!shared_->unparked.wait_for(lock, timeout, [this] { return shared_->token; })) return false;
+  util::UniqueLock lock(shared_->mutex);
+  if (!shared_->unparked.wait_for(lock, timeout,
+                                  [this]() REQUIRES(shared_->mutex) { return shared_->token; }))
+    return false;
   shared_->token = false;
   return true;
 }

@@ -7,9 +7,7 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
-#include <mutex>
 
 namespace zelvane::watch {
 

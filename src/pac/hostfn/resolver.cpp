@@ -23,7 +23,7 @@ struct FreeAddrinfo {
 
 class SystemResolver final : public Resolver {
  public:
-  SystemResolver() {
+  SystemResolver() {  // NOLINT(modernize-use-equals-default): it starts Winsock on Windows
 #ifdef _WIN32
     // Winsock stays started for the life of the process, like the resolver itself.
     WSADATA data;
@@ -76,13 +76,13 @@ Resolver& system_resolver() {
 }
 
 void ScriptedResolver::set(std::string name, std::vector<value::IpAddr> addresses) {
-  const std::lock_guard lock(mutex_);
+  const util::MutexLock lock(mutex_);
   answers_.insert_or_assign(std::move(name), std::move(addresses));
 }
 
 std::vector<value::IpAddr> ScriptedResolver::lookup(std::string_view name) noexcept {
   try {
-    const std::lock_guard lock(mutex_);
+    const util::MutexLock lock(mutex_);
     asked_.emplace_back(name);
     const auto it = answers_.find(name);
     if (it != answers_.end()) return it->second;
@@ -93,7 +93,7 @@ std::vector<value::IpAddr> ScriptedResolver::lookup(std::string_view name) noexc
 }
 
 std::vector<std::string> ScriptedResolver::asked() const {
-  const std::lock_guard lock(mutex_);
+  const util::MutexLock lock(mutex_);
   return asked_;
 }
 

@@ -3,11 +3,11 @@
 #pragma once
 
 #include <map>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "util/locks.hpp"
 #include "value/ip.hpp"
 
 namespace zelvane::pac::hostfn {
@@ -34,14 +34,14 @@ class ScriptedResolver final : public Resolver {
   explicit ScriptedResolver(std::map<std::string, std::vector<value::IpAddr>, std::less<>> answers)
       : answers_(std::move(answers)) {}
 
-  void set(std::string name, std::vector<value::IpAddr> addresses);
-  std::vector<value::IpAddr> lookup(std::string_view name) noexcept override;
-  std::vector<std::string> asked() const;
+  void set(std::string name, std::vector<value::IpAddr> addresses) EXCLUDES(mutex_);
+  std::vector<value::IpAddr> lookup(std::string_view name) noexcept override EXCLUDES(mutex_);
+  std::vector<std::string> asked() const EXCLUDES(mutex_);
 
  private:
-  mutable std::mutex mutex_;
-  std::map<std::string, std::vector<value::IpAddr>, std::less<>> answers_;
-  std::vector<std::string> asked_;
+  mutable util::Mutex mutex_;
+  std::map<std::string, std::vector<value::IpAddr>, std::less<>> answers_ GUARDED_BY(mutex_);
+  std::vector<std::string> asked_ GUARDED_BY(mutex_);
 };
 
 }  // namespace zelvane::pac::hostfn

@@ -2,7 +2,6 @@
 
 #include <bit>
 #include <cstdio>
-#include <limits>
 #include <new>
 #include <string>
 #include <utility>
@@ -24,12 +23,6 @@ namespace win = sys::win;
 namespace {
 
 std::atomic<std::size_t> g_live_contexts{0};
-
-// Seconds × 1000 plus nanoseconds ÷ 1,000,000; none when it does not fit 64 bits.
-std::optional<std::uint64_t> millis(Duration d) {
-  if (d.secs > (std::numeric_limits<std::uint64_t>::max() - 999) / 1000) return std::nullopt;
-  return d.secs * 1000 + d.nanos / 1'000'000u;
-}
 
 // The caller's reference to a context, released on every road.
 class ContextRef {
@@ -126,16 +119,12 @@ void winhttp_status_callback(std::uintptr_t context, std::uint32_t status,
 // ---- mapping
 
 std::int32_t timeout_ms(Duration d) {
-  constexpr std::uint64_t kMax = 0x7FFFFFFF;
-  const std::optional<std::uint64_t> ms = millis(d);
-  const std::uint64_t t = !ms || *ms > kMax ? kMax : *ms;
-  return static_cast<std::int32_t>(std::max<std::uint64_t>(t, 1));
+  return static_cast<std::int32_t>(std::max<std::uint64_t>(d.millis_at_most(0x7FFFFFFF), 1));
 }
 
 std::uint32_t wait_ms(Duration d) {
-  const std::optional<std::uint64_t> ms = millis(d);
-  const std::uint64_t t = !ms || *ms > 0xFFFFFFFFu ? 0xFFFFFFFFu : *ms;
-  return static_cast<std::uint32_t>(std::min<std::uint64_t>(t, 0xFFFFFFFEu));
+  // 0xFFFFFFFF would be INFINITE.
+  return static_cast<std::uint32_t>(d.millis_at_most(0xFFFFFFFEu));
 }
 
 Error winhttp_error(std::string_view context, std::uint32_t code) {

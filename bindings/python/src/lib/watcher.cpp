@@ -11,9 +11,11 @@
 #include "py_args.hpp"
 #include "py_entry.hpp"
 #include "py_type.hpp"
+#include "read.hpp"
 #include "snapshot.hpp"
 #include "sys/thread.hpp"
 #include "sys/watch.hpp"
+#include "watch/handle.hpp"
 
 namespace zelvane::python {
 
@@ -21,6 +23,8 @@ using namespace model;
 using namespace value;
 
 namespace {
+
+using watch::WatchHandle;
 
 struct WatcherValue {
   std::shared_ptr<WatchHandle> handle;
@@ -35,25 +39,6 @@ using WatcherClass = HeapType<WatcherValue>;
 constexpr const char* kClosed = "the watcher is closed";
 constexpr const char* kStopped = "the watch has stopped; open a new one";
 constexpr const char* kForked = "the watcher belongs to the parent process";
-
-// Seconds as a Duration, to the nearest nanosecond; the text says why a value has none.
-std::expected<value::Duration, const char*> seconds_to_duration(double seconds) {
-  if (seconds < 0.0) return std::unexpected("cannot convert float seconds to Duration: value is negative");
-  // 2^64: the first whole number of seconds a Duration cannot hold.
-  if (!(seconds < 18446744073709551616.0)) {
-    return std::unexpected("cannot convert float seconds to Duration: value is either too big or NaN");
-  }
-  double whole = std::floor(seconds);
-  auto secs = static_cast<std::uint64_t>(whole);
-  auto nanos = static_cast<std::uint64_t>(std::nearbyint((seconds - whole) * 1e9));
-  if (nanos >= 1'000'000'000u) {
-    // Rounding up to the next second; below 2^64 a double's fraction is zero long before
-    // the seconds could overflow.
-    ++secs;
-    nanos -= 1'000'000'000u;
-  }
-  return value::Duration{secs, static_cast<std::uint32_t>(nanos)};
-}
 
 constexpr std::string_view kThreadName = "zelvane-python";
 
@@ -114,29 +99,19 @@ bool deliver_change(const DeliveryClosure& closure, Delivery delivery) {
   return go_on;
 }
 
-void stop_watch(WatchHandle& handle) {
-  std::lock_guard lock(handle.state_mutex());
-  std::optional<watch::WatchStream> taken = std::move(handle.state());
-  handle.state().reset();
-  taken.reset();  // stops the backend and waits for its thread
-}
-
 // The thread's loop; returns whether it still has to stop the watch.
 bool watch_loop(WatchHandle& handle, ProxyConfig& previous, const DeliveryClosure& closure) {
-  handle.record_watch_thread();
+  handle.record_consumer_thread();
   watch::WakeHandle waker = handle.parker().wake_handle();
   const auto end_step = [&] {
     if (!handle.is_closed()) deliver_change(closure, BindingError{kStopped, kErrZelvane});
   };
   for (;;) {
     if (handle.is_closed()) return true;
-    watch::WatchPoll answer;
-    {
-      std::lock_guard lock(handle.state_mutex());
-      // Taken already by close() or destruction, which stopped it.
-      if (!handle.state()) return false;
-      answer = handle.state()->poll_event(waker);
-    }
+    std::optional<watch::WatchPoll> polled = handle.poll(waker);
+    // Taken already by close() or destruction, which stopped it.
+    if (!polled) return false;
+    const watch::WatchPoll& answer = *polled;
     if (answer.is<watch::WatchPoll::Pending>()) {
       handle.parker().park();
       continue;
@@ -170,7 +145,7 @@ void watch_thread_main(ProxyConfig previous, std::shared_ptr<WatchHandle> handle
   } catch (const std::exception&) {
     // Nothing waits for this thread's result; the watch is stopped below all the same.
   }
-  if (stop) stop_watch(*handle);
+  if (stop) handle->stop_watch();
   handle.reset();
   if (finalizing()) return;
   PyGILState_STATE attached = PyGILState_Ensure();
@@ -222,8 +197,12 @@ PyObject* watcher_current(PyObject* self, PyObject*) {
   return guarded([&]() -> std::expected<PyObject*, BindingError> {
     const WatcherValue& w = WatcherClass::of(self);
     if (sys::process_id() != w.creator_pid) return std::unexpected(BindingError{kForked, kErrForked});
-    auto config = w.handle->current(w.os_readable);
-    if (!config) return std::unexpected(std::move(config.error()));
+    auto config = w.handle->current();
+    if (!config) {
+      if (config.error() == WatchHandle::Gone::Closed)
+        return std::unexpected(BindingError{kClosed, kErrWatcherClosed});
+      return std::unexpected(BindingError{kStopped, kErrZelvane});
+    }
     return new_snapshot(apply_env_layer(*w.options, std::move(*config)), w.os_readable);
   });
 }
@@ -367,9 +346,10 @@ PyObject* watch_impl(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
 
   std::optional<value::Duration> interval;
   if (raw.poll_seconds) {
-    auto converted = seconds_to_duration(*raw.poll_seconds);
+    auto converted = value::Duration::from_secs_f64(*raw.poll_seconds);
     if (!converted) {
-      PyErr_Format(PyExc_ValueError, "poll_interval: %s", converted.error());
+      PyErr_Format(PyExc_ValueError, "poll_interval: %.*s", static_cast<int>(converted.error().size()),
+                   converted.error().data());
       return nullptr;
     }
     interval = *converted;
@@ -411,55 +391,6 @@ void CallbackCell::clear() {
     taken = std::exchange(on_change, nullptr);
   }
   Py_XDECREF(taken);
-}
-
-void WatchHandle::signal_stop() noexcept {
-  if (closed_.exchange(true, std::memory_order_seq_cst)) return;
-  std::unique_lock thread_lock(thread_mutex_, std::try_to_lock);
-  if (!thread_lock.owns_lock()) return;  // a close() is joining
-  if (thread_) {
-    parker_.unpark();  // it sees closed and stops the watch itself
-    return;
-  }
-  std::optional<watch::WatchStream> taken;
-  std::lock_guard state_lock(state_mutex_);
-  taken = std::move(state_);
-  state_.reset();
-  taken.reset();
-}
-
-void WatchHandle::stop_and_join() noexcept {
-  closed_.store(true, std::memory_order_seq_cst);
-  if (watch_thread_.load() == std::this_thread::get_id()) return;  // from on_change
-  {
-    std::lock_guard thread_lock(thread_mutex_);
-    std::optional<sys::ThreadHandle> thread = std::move(thread_);
-    thread_.reset();
-    if (thread) {
-      parker_.unpark();
-      thread->join();
-    }
-  }
-  std::lock_guard state_lock(state_mutex_);
-  std::optional<watch::WatchStream> taken = std::move(state_);
-  state_.reset();
-  taken.reset();
-}
-
-std::expected<ProxyConfig, BindingError> WatchHandle::current(bool os_readable) {
-  if (is_closed()) return std::unexpected(BindingError{kClosed, kErrWatcherClosed});
-  std::lock_guard state_lock(state_mutex_);
-  if (!state_) {
-    if (!os_readable) return ProxyConfig::empty();
-    if (is_closed()) return std::unexpected(BindingError{kClosed, kErrWatcherClosed});
-    return std::unexpected(BindingError{kStopped, kErrZelvane});
-  }
-  return state_->current();
-}
-
-void WatchHandle::set_thread(sys::ThreadHandle thread) {
-  std::lock_guard thread_lock(thread_mutex_);
-  thread_ = std::move(thread);
 }
 
 PyTypeObject* watcher_type() { return watcher_class.type(); }

@@ -6,15 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
 #include <mutex>
-#include <optional>
-#include <thread>
-
-#include "read.hpp"
-#include "sys/thread.hpp"
-#include "watch/state.hpp"
-#include "watch/wake.hpp"
 
 namespace zelvane::python {
 
@@ -42,41 +34,6 @@ struct CallbackCell {
   void let_go() {
     if (owners.fetch_sub(1, std::memory_order_acq_rel) == 1) clear();
   }
-};
-
-// The watch and its thread, shared by the Watcher and that thread. Locks nest in one order:
-// thread_mutex, then state_mutex, then the watch state's own.
-class WatchHandle {
- public:
-  explicit WatchHandle(std::optional<watch::WatchStream> stream) : state_(std::move(stream)) {}
-  WatchHandle(const WatchHandle&) = delete;
-  WatchHandle& operator=(const WatchHandle&) = delete;
-
-  bool is_closed() const { return closed_.load(std::memory_order_seq_cst); }
-  // Destruction: marks closed and wakes the thread, never waiting.
-  void signal_stop() noexcept;
-  // close(): marks closed, wakes and joins the thread (unless called on it), stops the watch.
-  void stop_and_join() noexcept;
-  // The latest configuration, or why there is none; `os_readable` tells a stopped watch from
-  // one that never was.
-  std::expected<model::ProxyConfig, BindingError> current(bool os_readable);
-
-  // ---- for the watch thread
-  void set_thread(sys::ThreadHandle thread);
-  void record_watch_thread() { watch_thread_.store(std::this_thread::get_id()); }
-  watch::ThreadParker& parker() { return parker_; }
-  std::mutex& state_mutex() { return state_mutex_; }
-  // With state_mutex held.
-  std::optional<watch::WatchStream>& state() { return state_; }
-
- private:
-  std::mutex thread_mutex_;
-  std::optional<sys::ThreadHandle> thread_;
-  std::atomic<std::thread::id> watch_thread_{};
-  std::mutex state_mutex_;
-  std::optional<watch::WatchStream> state_;
-  std::atomic<bool> closed_{false};
-  watch::ThreadParker parker_;
 };
 
 PyTypeObject* watcher_type();

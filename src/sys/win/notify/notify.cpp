@@ -50,15 +50,14 @@ Result<bool> arm_user_key(Platform& platform, std::vector<WatchedKey>& keys) {
 
 std::uint32_t main_timeout_ms(const std::optional<Duration>& poll_interval) {
   if (!poll_interval) return kInfinite;
-  const std::uint64_t ms = poll_interval->secs > kLongestWaitMs / 1000
-                               ? kLongestWaitMs
-                               : poll_interval->secs * 1000 + poll_interval->nanos / 1'000'000;
-  return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(ms, kPollFloorMs, kLongestWaitMs));
+  return static_cast<std::uint32_t>(
+      std::max<std::uint64_t>(poll_interval->millis_at_most(kLongestWaitMs), kPollFloorMs));
 }
 
 std::chrono::nanoseconds settle_time(Duration settle_delay) {
-  const Duration d = std::min(settle_delay, Duration{kSettleCeilingSecs, 0});
-  return std::chrono::seconds(d.secs) + std::chrono::nanoseconds(d.nanos);
+  constexpr Duration kCeiling{kSettleCeilingSecs, 0};
+  // A day, and what nanoseconds may add to a shorter one, always fit the clock's count.
+  return std::min(settle_delay, kCeiling).to_nanoseconds().value_or(std::chrono::seconds(kSettleCeilingSecs));
 }
 
 Result<WaitOutcome> wait_for_events(Platform& platform, std::span<const Handle> handles,
@@ -118,15 +117,15 @@ Error watch_setup_error(std::string_view what, const Error& error, std::string_v
 
 void StopSignal::mark_ended() noexcept {
   {
-    std::lock_guard lock(mutex_);
+    util::MutexLock lock(mutex_);
     ended_ = true;
   }
   ended_cv_.notify_all();
 }
 
 bool StopSignal::wait_ended_for(std::chrono::milliseconds timeout) {
-  std::unique_lock lock(mutex_);
-  return ended_cv_.wait_for(lock, timeout, [this] { return ended_; });
+  util::UniqueLock lock(mutex_);
+  return ended_cv_.wait_for(lock, timeout, [this]() REQUIRES(mutex_) { return ended_; });
 }
 
 std::optional<Error> registry_thread_loop(Platform& platform, const StopSignal& stop,

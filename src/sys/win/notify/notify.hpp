@@ -18,11 +18,9 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -33,6 +31,7 @@
 #include "sys/win/platform.hpp"
 #include "sys/win/registry.hpp"
 #include "sys/win/win32util.hpp"
+#include "util/locks.hpp"
 #include "watch/options.hpp"
 #include "watch/state.hpp"
 
@@ -95,16 +94,16 @@ class StopSignal {
 
   // The thread's last act on its own state: its keys and its share of the watch state are
   // released by then.
-  void mark_ended() noexcept;
+  void mark_ended() noexcept EXCLUDES(mutex_);
   // Whether the thread has ended, waiting for it at most the time given.
-  bool wait_ended_for(std::chrono::milliseconds timeout);
+  bool wait_ended_for(std::chrono::milliseconds timeout) EXCLUDES(mutex_);
 
  private:
   HandleGuard shutdown_;
   std::atomic<bool> requested_{false};
-  std::mutex mutex_;
-  std::condition_variable ended_cv_;
-  bool ended_ = false;
+  util::Mutex mutex_;
+  util::CondVar ended_cv_;
+  bool ended_ GUARDED_BY(mutex_) = false;
 };
 
 // The answer of one wait.

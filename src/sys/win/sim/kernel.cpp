@@ -35,8 +35,7 @@ void Kernel::signal(Event& event) {
   event_set_.notify_all();
 }
 
-WaitResult Kernel::wait(std::unique_lock<std::mutex>& lock, std::span<const Handle> handles,
-                        std::uint32_t timeout_ms) {
+WaitResult Kernel::wait(util::UniqueLock& lock, std::span<const Handle> handles, std::uint32_t timeout_ms) {
   if (handles.empty() || handles.size() > kMaximumWaitObjects) return {kWaitFailed, kErrorInvalidParameter};
   // The events are held for the whole wait: one closed meanwhile keeps its state, as a kernel
   // object lives on while a wait refers to it.
@@ -71,25 +70,28 @@ WaitResult Kernel::wait(std::unique_lock<std::mutex>& lock, std::span<const Hand
 // ---- the platform calls
 
 EventResult Windows::create_event(bool manual_reset) {
-  std::lock_guard lock(state_->mutex);
-  return state_->ledger.answer({.op = Op::CreateEvent}, [&] {
-    return EventResult{state_->kernel.create_event(manual_reset), 0};
+  util::MutexLock lock(state_->mutex);
+  Parts& s = state_->parts();
+  return s.ledger.answer({.op = Op::CreateEvent}, [&] {
+    return EventResult{s.kernel.create_event(manual_reset), 0};
   });
 }
 
 CallResult Windows::set_event(Handle event) noexcept {
-  std::lock_guard lock(state_->mutex);
-  return state_->ledger.answer({.op = Op::SetEvent}, [&] {
-    return state_->kernel.set_event(event) ? CallResult{} : CallResult{false, kErrorInvalidHandle};
+  util::MutexLock lock(state_->mutex);
+  Parts& s = state_->parts();
+  return s.ledger.answer({.op = Op::SetEvent}, [&] {
+    return s.kernel.set_event(event) ? CallResult{} : CallResult{false, kErrorInvalidHandle};
   });
 }
 
 CallResult Windows::close_handle(Handle handle) noexcept {
-  std::lock_guard lock(state_->mutex);
-  return state_->ledger.answer(
+  util::MutexLock lock(state_->mutex);
+  Parts& s = state_->parts();
+  return s.ledger.answer(
       {.op = Op::CloseHandle},
       [&] {
-        return state_->kernel.close_handle(handle) ? CallResult{} : CallResult{false, kErrorInvalidHandle};
+        return s.kernel.close_handle(handle) ? CallResult{} : CallResult{false, kErrorInvalidHandle};
       },
       OnFault::Close);
 }
@@ -103,25 +105,27 @@ WaitResult Windows::wait_any(std::span<const Handle> handles, std::uint32_t time
 }
 
 WaitResult Windows::wait(Op op, std::span<const Handle> handles, std::uint32_t timeout_ms) {
-  std::unique_lock lock(state_->mutex);
-  return state_->ledger.answer({.op = op, .timeout_ms = timeout_ms},
-                               [&] { return state_->kernel.wait(lock, handles, timeout_ms); });
+  util::UniqueLock lock(state_->mutex);
+  Parts& s = state_->parts();
+  return s.ledger.answer({.op = op, .timeout_ms = timeout_ms},
+                         [&] { return s.kernel.wait(lock, handles, timeout_ms); });
 }
 
 std::expected<ThreadHandle, SpawnError> Windows::spawn_thread(std::string_view name, ThreadBody body) {
   std::uint64_t entry = 0;
   {
     // Logged before the thread starts, so that the spawn comes before whatever the thread does.
-    std::lock_guard lock(state_->mutex);
-    entry = state_->ledger.next_entry();
-    SpawnAnswer answer = state_->ledger.answer({.op = Op::SpawnThread, .key = std::string(name)},
-                                               [] { return SpawnAnswer{}; });
+    util::MutexLock lock(state_->mutex);
+    Ledger& ledger = state_->parts().ledger;
+    entry = ledger.next_entry();
+    SpawnAnswer answer =
+        ledger.answer({.op = Op::SpawnThread, .key = std::string(name)}, [] { return SpawnAnswer{}; });
     if (!answer) return std::unexpected(std::move(answer).error());
   }
   auto started = sys::start_thread(name, std::move(body));
   if (!started) {
-    std::lock_guard lock(state_->mutex);
-    state_->ledger.amend(entry, static_cast<std::uint32_t>(started.error().code));
+    util::MutexLock lock(state_->mutex);
+    state_->parts().ledger.amend(entry, static_cast<std::uint32_t>(started.error().code));
   }
   return started;
 }

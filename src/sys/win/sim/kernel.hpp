@@ -2,15 +2,14 @@
 // handles, its events and the waits on them.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <span>
 
 #include "sys/win/platform.hpp"
+#include "util/locks.hpp"
 
 namespace zelvane::sys::win::sim {
 
@@ -37,14 +36,13 @@ class Kernel {
   void signal(Event& event);
   // WaitForMultipleObjects(handles, FALSE, timeout_ms), sleeping with `lock`, the simulation's,
   // let go.
-  WaitResult wait(std::unique_lock<std::mutex>& lock, std::span<const Handle> handles,
-                  std::uint32_t timeout_ms);
+  WaitResult wait(util::UniqueLock& lock, std::span<const Handle> handles, std::uint32_t timeout_ms);
   std::size_t live_handles() const { return events_.size(); }
 
  private:
   std::map<std::uintptr_t, std::shared_ptr<Event>> events_;
   std::uintptr_t last_handle_ = 0x1000;
-  std::condition_variable event_set_;  // a wait's wake-up: an event set
+  util::CondVar event_set_;  // a wait's wake-up: an event set
 };
 
 }  // namespace zelvane::sys::win::sim

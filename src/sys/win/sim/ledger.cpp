@@ -1,7 +1,6 @@
 #include "sys/win/sim/ledger.hpp"
 
 #include <algorithm>
-#include <mutex>
 #include <string>
 
 #include "sys/win/sim/state.hpp"

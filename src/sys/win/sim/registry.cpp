@@ -1,7 +1,6 @@
 #include "sys/win/sim/registry.hpp"
 
 #include <algorithm>
-#include <mutex>
 #include <utility>
 
 #include "sys/win/registry.hpp"
@@ -232,42 +231,45 @@ std::uint32_t Windows::reg_open_key(KeyHandle root, std::u16string_view path, st
                                     KeyHandle& key) {
   key = {};
   path = wide_until_nul(path);
-  std::lock_guard lock(state_->mutex);
-  const std::optional<OpenKey> base = state_->registry.key(root);
+  util::MutexLock lock(state_->mutex);
+  Parts& s = state_->parts();
+  const std::optional<OpenKey> base = s.registry.key(root);
   std::string text = base ? base->text : "HKEY";
   if (!path.empty()) text += "\\" + utf16_to_utf8(path);
-  return state_->ledger.answer({.op = Op::RegOpenKey, .key = text},
-                               [&] { return state_->registry.open(base, path, access, text, key); });
+  return s.ledger.answer({.op = Op::RegOpenKey, .key = text},
+                         [&] { return s.registry.open(base, path, access, text, key); });
 }
 
 std::uint32_t Windows::reg_query_value(KeyHandle key, std::u16string_view name, std::uint32_t& type,
                                        std::byte* data, std::uint32_t& size) {
   name = wide_until_nul(name);
-  std::lock_guard lock(state_->mutex);
-  const std::optional<OpenKey> open = state_->registry.key(key);
+  util::MutexLock lock(state_->mutex);
+  Parts& s = state_->parts();
+  const std::optional<OpenKey> open = s.registry.key(key);
   Call call{.op = Op::RegQueryValue,
             .key = open ? open->text : std::string(),
             .value = utf16_to_utf8(name),
             .buffer = data != nullptr ? std::optional(size) : std::nullopt};
-  return state_->ledger.answer(std::move(call),
-                               [&] { return state_->registry.query(open, name, type, data, size); });
+  return s.ledger.answer(std::move(call), [&] { return s.registry.query(open, name, type, data, size); });
 }
 
 std::uint32_t Windows::reg_close_key(KeyHandle key) noexcept {
-  std::lock_guard lock(state_->mutex);
-  const std::optional<OpenKey> open = state_->registry.key(key);
-  return state_->ledger.answer(
+  util::MutexLock lock(state_->mutex);
+  Parts& s = state_->parts();
+  const std::optional<OpenKey> open = s.registry.key(key);
+  return s.ledger.answer(
       {.op = Op::RegCloseKey, .key = open ? open->text : std::string()},
-      [&] { return state_->registry.close(key); }, OnFault::Close);
+      [&] { return s.registry.close(key); }, OnFault::Close);
 }
 
 std::uint32_t Windows::reg_notify_change_key_value(KeyHandle key, bool watch_subtree, std::uint32_t filter,
                                                    Handle event, bool asynchronous) {
-  std::lock_guard lock(state_->mutex);
-  const std::optional<OpenKey> open = state_->registry.key(key);
-  return state_->ledger.answer(
-      {.op = Op::RegNotifyChangeKeyValue, .key = open ? open->text : std::string()},
-      [&] { return state_->registry.notify(open, key, watch_subtree, filter, event, asynchronous); });
+  util::MutexLock lock(state_->mutex);
+  Parts& s = state_->parts();
+  const std::optional<OpenKey> open = s.registry.key(key);
+  return s.ledger.answer({.op = Op::RegNotifyChangeKeyValue, .key = open ? open->text : std::string()}, [&] {
+    return s.registry.notify(open, key, watch_subtree, filter, event, asynchronous);
+  });
 }
 
 // ---- the control side

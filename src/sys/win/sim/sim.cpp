@@ -1,6 +1,6 @@
 #include "sys/win/sim/sim.hpp"
 
-#include <mutex>
+#include <thread>
 
 #include "sys/win/sim/state.hpp"
 
@@ -10,20 +10,22 @@ Windows::Windows() : state_(std::make_unique<State>()) {}
 
 Windows::~Windows() {
   // The callbacks still scheduled are made before the simulation goes; held ones stay held.
-  std::unique_lock lock(state_->mutex);
-  state_->resolver.stop();
-  lock.unlock();
-  state_->resolver.join();
+  std::thread dispatcher;
+  {
+    util::MutexLock lock(state_->mutex);
+    dispatcher = state_->parts().resolver.stop();
+  }
+  if (dispatcher.joinable()) dispatcher.join();
 }
 
 Control Windows::control() { return Control(*this); }
 
 void Control::reset() {
-  locked([](auto& s) {
+  locked([this](auto& s) {
     s.registry.reset();
     s.settings = Settings{.stored = s.settings.stored};  // the first answers; the count goes on
     s.resolver.forget_scripts();
-    s.resolver.set_present(true);
+    state().resolver_present.store(true, std::memory_order_relaxed);
     s.ledger.reset();
   });
 }

@@ -162,7 +162,7 @@ class Control {
   void reset();
 
  private:
-  // `f(state)` with the state's lock held; state.hpp defines both.
+  // `f(system)`, the parts of the simulated Windows, with its lock held; state.hpp defines both.
   template <class F>
   auto locked(F f) const;
   Windows::State& state() const;

@@ -2,29 +2,43 @@
 // simulated Windows, a part for each thing it simulates, under one lock.
 #pragma once
 
-#include <mutex>
+#include <atomic>
 
 #include "sys/win/sim/kernel.hpp"
 #include "sys/win/sim/ledger.hpp"
 #include "sys/win/sim/registry.hpp"
 #include "sys/win/sim/sim.hpp"
 #include "sys/win/sim/winhttp.hpp"
+#include "util/locks.hpp"
 
 namespace zelvane::sys::win::sim {
 
-struct Windows::State {
-  // One lock for the whole system, as the parts reach into each other under it: a registry change
-  // sets kernel events, keys, events and WinHTTP handles share one counter, and a call's fault,
-  // work and log entry are one step. Every platform call and control function holds it
-  // throughout, letting go only to sleep on a condition (a wait, the settling of callbacks, the
-  // dispatcher's wait for the next one) and, in the dispatcher, to call a sink.
-  mutable std::mutex mutex;
-  // What it guards:
+// The parts, which reach into each other: a registry change sets kernel events, keys, events and
+// WinHTTP handles share one counter, and a call's fault, work and log entry are one step.
+struct Parts {
+  // The resolver's dispatcher takes the lock of the system on its own thread.
+  explicit Parts(util::Mutex& mutex) : resolver(kernel, mutex) {}
+
   Kernel kernel;
   Registry registry{kernel};
   Settings settings;
-  Resolver resolver{kernel, mutex};
+  Resolver resolver;
   Ledger ledger;
+};
+
+struct Windows::State {
+  // One lock for the whole system. Every platform call and control function holds it
+  // throughout, letting go only to sleep on a condition (a wait, the settling of callbacks, the
+  // dispatcher's wait for the next one) and, in the dispatcher, to call a sink.
+  util::Mutex mutex;
+  // The parts, for a caller that holds the lock. They are reached through here alone, so that
+  // the analysis sees every reach made under the lock, the bodies run inside a call included.
+  Parts& parts() REQUIRES(mutex) { return parts_; }
+  // Whether WinHTTP has its proxy resolver; read and set without the lock.
+  std::atomic<bool> resolver_present{true};
+
+ private:
+  Parts parts_ GUARDED_BY(mutex){mutex};
 };
 
 inline Windows::State& Control::state() const { return *windows_->state_; }
@@ -32,8 +46,8 @@ inline Windows::State& Control::state() const { return *windows_->state_; }
 template <class F>
 auto Control::locked(F f) const {
   Windows::State& s = state();
-  std::lock_guard lock(s.mutex);
-  return f(s);
+  util::MutexLock lock(s.mutex);
+  return f(s.parts());
 }
 
 }  // namespace zelvane::sys::win::sim

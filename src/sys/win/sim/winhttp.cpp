@@ -163,37 +163,38 @@ void Resolver::fail_held(std::uint32_t error) {
   schedule();
 }
 
-void Resolver::settle(std::unique_lock<std::mutex>& lock) {
+void Resolver::settle(util::UniqueLock& lock) {
   dispatched_.wait(lock, [&] {
     return in_flight_ == 0 &&
            std::none_of(owed_.begin(), owed_.end(), [](const auto& o) { return o.second.due.has_value(); });
   });
 }
 
-void Resolver::stop() {
+std::thread Resolver::stop() {
   stopping_ = true;
   // Not a structured binding: clang-tidy 16's unchecked-optional-access check crashes on one here.
   for (auto& entry : owed_) {
     if (entry.second.due) entry.second.due = std::chrono::steady_clock::now();
   }
   dispatch_changed_.notify_all();
-}
-
-void Resolver::join() {
-  if (dispatcher_.joinable()) dispatcher_.join();
+  return std::move(dispatcher_);
 }
 
 void Resolver::schedule() {
-  if (!dispatcher_.joinable()) {
-    dispatcher_ = std::thread([this] {
-      std::unique_lock lock(mutex_);
-      dispatch(lock);
-    });
-  }
+  // Once stopped, the dispatcher stop() gave away makes what is owed until it ends.
+  if (!dispatcher_.joinable() && !stopping_) dispatcher_ = std::thread([this] { dispatch(); });
   dispatch_changed_.notify_all();
 }
 
-void Resolver::dispatch(std::unique_lock<std::mutex>& lock) noexcept {
+void Resolver::call_back(const Owed& owed, std::uint32_t status) const {
+  for (std::uint32_t extra : owed.script.extra_notifications) owed.sink(owed.context, extra, nullptr);
+  const bool complete = owed.script.status == 0;
+  const std::uint32_t error = owed.script.status;
+  owed.sink(owed.context, status, complete || owed.script.no_error_info ? nullptr : &error);
+}
+
+void Resolver::dispatch() noexcept {
+  util::UniqueLock lock(mutex_);
   for (;;) {
     auto next = owed_.end();
     for (auto it = owed_.begin(); it != owed_.end(); ++it) {
@@ -224,9 +225,7 @@ void Resolver::dispatch(std::unique_lock<std::mutex>& lock) noexcept {
     }
     ++in_flight_;
     lock.unlock();
-    for (std::uint32_t extra : o.script.extra_notifications) o.sink(o.context, extra, nullptr);
-    const std::uint32_t error = o.script.status;
-    o.sink(o.context, status, complete || o.script.no_error_info ? nullptr : &error);
+    call_back(o, status);
     lock.lock();
     --in_flight_;
     dispatched_.notify_all();
@@ -236,68 +235,77 @@ void Resolver::dispatch(std::unique_lock<std::mutex>& lock) noexcept {
 // ---- the platform calls
 
 CallResult Windows::winhttp_get_ie_proxy_config_for_current_user(IeProxyConfig& config) {
-  std::lock_guard lock(state_->mutex);
-  return state_->ledger.answer({.op = Op::WinHttpIeProxyConfig},
-                               [&] { return state_->settings.ie_config.copy_to(config); });
+  util::MutexLock lock(state_->mutex);
+  Parts& s = state_->parts();
+  return s.ledger.answer({.op = Op::WinHttpIeProxyConfig},
+                         [&] { return s.settings.ie_config.copy_to(config); });
 }
 
 CallResult Windows::winhttp_get_default_proxy_configuration(ProxyInfo& info) {
-  std::lock_guard lock(state_->mutex);
-  return state_->ledger.answer({.op = Op::WinHttpDefaultProxyConfig},
-                               [&] { return state_->settings.default_proxy.copy_to(info); });
+  util::MutexLock lock(state_->mutex);
+  Parts& s = state_->parts();
+  return s.ledger.answer({.op = Op::WinHttpDefaultProxyConfig},
+                         [&] { return s.settings.default_proxy.copy_to(info); });
 }
 
-bool Windows::winhttp_has_proxy_resolver() const noexcept { return state_->resolver.present(); }
+bool Windows::winhttp_has_proxy_resolver() const noexcept {
+  return state_->resolver_present.load(std::memory_order_relaxed);
+}
 
 NetResult Windows::winhttp_open(std::u16string_view agent, std::uint32_t access_type, std::uint32_t flags) {
   agent = wide_until_nul(agent);
-  std::lock_guard lock(state_->mutex);
-  return state_->ledger.answer({.op = Op::WinHttpOpen, .key = utf16_to_utf8(agent)},
-                               [&] { return state_->resolver.open(agent, access_type, flags); });
+  util::MutexLock lock(state_->mutex);
+  Parts& s = state_->parts();
+  return s.ledger.answer({.op = Op::WinHttpOpen, .key = utf16_to_utf8(agent)},
+                         [&] { return s.resolver.open(agent, access_type, flags); });
 }
 
 CallResult Windows::winhttp_set_timeouts(NetHandle session, std::int32_t resolve, std::int32_t connect,
                                          std::int32_t send, std::int32_t receive) {
-  std::lock_guard lock(state_->mutex);
-  return state_->ledger.answer({.op = Op::WinHttpSetTimeouts}, [&] {
-    return state_->resolver.set_timeouts(session, {resolve, connect, send, receive});
+  util::MutexLock lock(state_->mutex);
+  Parts& s = state_->parts();
+  return s.ledger.answer({.op = Op::WinHttpSetTimeouts}, [&] {
+    return s.resolver.set_timeouts(session, {resolve, connect, send, receive});
   });
 }
 
 CallResult Windows::winhttp_set_status_callback(NetHandle session, StatusSink sink,
                                                 std::uint32_t notifications) {
-  std::lock_guard lock(state_->mutex);
-  return state_->ledger.answer({.op = Op::WinHttpSetStatusCallback}, [&] {
-    return state_->resolver.set_status_callback(session, sink, notifications);
-  });
+  util::MutexLock lock(state_->mutex);
+  Parts& s = state_->parts();
+  return s.ledger.answer({.op = Op::WinHttpSetStatusCallback},
+                         [&] { return s.resolver.set_status_callback(session, sink, notifications); });
 }
 
 std::uint32_t Windows::winhttp_create_proxy_resolver(NetHandle session, NetHandle& resolver) {
   resolver = {};
-  std::lock_guard lock(state_->mutex);
-  return state_->ledger.answer({.op = Op::WinHttpCreateProxyResolver},
-                               [&] { return state_->resolver.create_resolver(session, resolver); });
+  util::MutexLock lock(state_->mutex);
+  Parts& s = state_->parts();
+  return s.ledger.answer({.op = Op::WinHttpCreateProxyResolver},
+                         [&] { return s.resolver.create_resolver(session, resolver); });
 }
 
 std::uint32_t Windows::winhttp_get_proxy_for_url_ex(NetHandle resolver, std::u16string_view url,
                                                     const AutoProxyOptions& options, std::uintptr_t context) {
   url = wide_until_nul(url);
-  std::lock_guard lock(state_->mutex);
-  return state_->ledger.answer({.op = Op::WinHttpGetProxyForUrlEx, .key = utf16_to_utf8(url)}, [&] {
-    return state_->resolver.get_proxy_for_url(resolver, url, options, context);
-  });
+  util::MutexLock lock(state_->mutex);
+  Parts& s = state_->parts();
+  return s.ledger.answer({.op = Op::WinHttpGetProxyForUrlEx, .key = utf16_to_utf8(url)},
+                         [&] { return s.resolver.get_proxy_for_url(resolver, url, options, context); });
 }
 
 std::uint32_t Windows::winhttp_get_proxy_result(NetHandle resolver, ProxyResult& result) {
-  std::lock_guard lock(state_->mutex);
-  return state_->ledger.answer({.op = Op::WinHttpGetProxyResult},
-                               [&] { return state_->resolver.get_proxy_result(resolver, result); });
+  util::MutexLock lock(state_->mutex);
+  Parts& s = state_->parts();
+  return s.ledger.answer({.op = Op::WinHttpGetProxyResult},
+                         [&] { return s.resolver.get_proxy_result(resolver, result); });
 }
 
 CallResult Windows::winhttp_close_handle(NetHandle handle) noexcept {
-  std::lock_guard lock(state_->mutex);
-  return state_->ledger.answer(
-      {.op = Op::WinHttpCloseHandle}, [&] { return state_->resolver.close(handle); }, OnFault::Close);
+  util::MutexLock lock(state_->mutex);
+  Parts& s = state_->parts();
+  return s.ledger.answer(
+      {.op = Op::WinHttpCloseHandle}, [&] { return s.resolver.close(handle); }, OnFault::Close);
 }
 
 // ---- the control side
@@ -354,17 +362,19 @@ std::size_t Control::held_callbacks() const {
 
 void Control::settle_callbacks() {
   auto& s = state();
-  std::unique_lock lock(s.mutex);
-  s.resolver.settle(lock);
+  util::UniqueLock lock(s.mutex);
+  s.parts().resolver.settle(lock);
 }
 
-void Control::set_proxy_resolver_present(bool present) { state().resolver.set_present(present); }
+void Control::set_proxy_resolver_present(bool present) {
+  state().resolver_present.store(present, std::memory_order_relaxed);
+}
 
 void Control::deliver_held_callbacks(std::uint32_t error) {
   auto& s = state();
-  std::unique_lock lock(s.mutex);
-  s.resolver.fail_held(error);
-  s.resolver.settle(lock);
+  util::UniqueLock lock(s.mutex);
+  s.parts().resolver.fail_held(error);
+  s.parts().resolver.settle(lock);
 }
 
 }  // namespace zelvane::sys::win::sim

@@ -4,14 +4,11 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string_view>
 #include <thread>
@@ -21,6 +18,7 @@
 #include "sys/win/platform.hpp"
 #include "sys/win/sim/kernel.hpp"
 #include "sys/win/sim/resolution.hpp"
+#include "util/locks.hpp"
 
 namespace zelvane::sys::win::sim {
 
@@ -49,9 +47,9 @@ struct Settings {
 
 class Resolver {
  public:
-  // The dispatcher takes `mutex`, the lock of the simulation, which every other member expects
-  // held but the end's; handles come from `kernel`.
-  Resolver(Kernel& kernel, std::mutex& mutex) : kernel_(kernel), mutex_(mutex) {}
+  // The dispatcher takes `mutex`, the lock of the simulation, which every member expects held;
+  // handles come from `kernel`.
+  Resolver(Kernel& kernel, util::Mutex& mutex) : kernel_(kernel), mutex_(mutex) {}
 
   // ---- the platform calls
   NetResult open(std::u16string_view agent, std::uint32_t access_type, std::uint32_t flags);
@@ -72,18 +70,14 @@ class Resolver {
   std::size_t live_sessions() const;
   std::size_t live_resolvers() const;
   std::size_t held_callbacks() const { return owed_.size(); }
-  // Whether the resolver's calls exist at all; read and set without the lock.
-  bool present() const noexcept { return present_.load(std::memory_order_relaxed); }
-  void set_present(bool present) noexcept { present_.store(present, std::memory_order_relaxed); }
   // Every callback owed, due now as REQUEST_ERROR with `error`.
   void fail_held(std::uint32_t error);
   // Returns, `lock` let go meanwhile, once every callback scheduled has been made.
-  void settle(std::unique_lock<std::mutex>& lock);
+  void settle(util::UniqueLock& lock);
 
-  // ---- the end. With the lock: every callback scheduled is due now, and the dispatcher ends once
-  // they are made. Then without it: waits for the dispatcher to end.
-  void stop();
-  void join();
+  // ---- the end: every callback scheduled is due now, and the dispatcher ends once they are
+  // made. The caller joins the dispatcher it is given, without the lock.
+  [[nodiscard]] std::thread stop();
 
  private:
   // A session or a resolver.
@@ -113,11 +107,15 @@ class Resolver {
 
   // Wakes the dispatcher for a change of what is owed, starting it the first time.
   void schedule();
-  // The dispatcher's loop: makes each callback once it is due, with `lock` let go meanwhile.
-  void dispatch(std::unique_lock<std::mutex>& lock) noexcept;
+  // The dispatcher's thread: makes each callback once it is due, under the lock but for the
+  // callbacks themselves.
+  void dispatch() noexcept EXCLUDES(mutex_);
+  // Calls the owed callback's sink: its extra notifications, then `status`. Without the lock:
+  // a sink calls back into the platform, which takes it.
+  void call_back(const Owed& owed, std::uint32_t status) const EXCLUDES(mutex_);
 
   Kernel& kernel_;
-  std::mutex& mutex_;
+  util::Mutex& mutex_;
 
   std::map<std::uintptr_t, Net> nets_;  // by handle
   std::vector<SessionInfo> sessions_;
@@ -127,10 +125,9 @@ class Resolver {
   std::uint64_t last_owed_ = 0;
   std::size_t in_flight_ = 0;  // callbacks being made
   bool stopping_ = false;
-  std::atomic<bool> present_{true};
-  std::condition_variable dispatch_changed_;  // the dispatcher's wake-up: a callback scheduled, or the end
-  std::condition_variable dispatched_;        // a callback made, or passed over
-  std::thread dispatcher_;                    // started under the lock; joined by join(), without it
+  util::CondVar dispatch_changed_;  // the dispatcher's wake-up: a callback scheduled, or the end
+  util::CondVar dispatched_;        // a callback made, or passed over
+  std::thread dispatcher_;          // started under the lock; joined by stop()'s caller, without it
 };
 
 }  // namespace zelvane::sys::win::sim
