@@ -19,6 +19,9 @@
 
 namespace zelvane::pac {
 
+using namespace model;
+using namespace value;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -40,11 +40,7 @@
 
 namespace zelvane::pac {
 
-// The evaluation speaks the model's terms.
-using namespace model;
-using namespace value;
-
-using PacAnswer = Result<std::vector<RouteStep>>;
+using PacAnswer = model::Result<std::vector<model::RouteStep>>;
 
 // One evaluation request, moved whole to a pool thread and run there at most once. `work`
 // owns copies of everything it reads (script, URL, host, policy), so nothing of the caller's
@@ -53,13 +49,13 @@ using PacAnswer = Result<std::vector<RouteStep>>;
 // A work that throws a std::exception gives its evaluation up: the caller is told that the
 // thread ended without a result, and the thread carries on.
 struct PacJob {
-  std::move_only_function<PacAnswer(std::optional<MonotonicInstant> deadline)> work;
-  Duration budget;
+  std::move_only_function<PacAnswer(std::optional<value::MonotonicInstant> deadline)> work;
+  value::Duration budget;
 
   // Runs the work. A failure reported at or after the deadline is the time-out that caused it
   // (the engine's interruption, typically) and becomes PacTimeout with the budget; success is
   // kept however late it came. The job is spent afterwards.
-  PacAnswer call_once(std::optional<MonotonicInstant> deadline) &&;
+  PacAnswer call_once(std::optional<value::MonotonicInstant> deadline) &&;
 };
 
 // The larger of the parallelism the platform reports and 4 (4 when it reports none).

@@ -6,6 +6,10 @@
 #include "pac/quickjs.hpp"
 
 namespace zelvane::pac {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 // Evaluations of the shared script through the process's pool, every benchmark thread a

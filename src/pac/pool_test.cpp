@@ -23,6 +23,10 @@
 #endif
 
 namespace zelvane::pac {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -6,6 +6,9 @@
 
 namespace zelvane::pac {
 
+using namespace model;
+using namespace value;
+
 Url prepare_url(const Url& url) {
   Url prepared = url;
   // Refused (and nothing to clear) for a URL that cannot carry credentials.

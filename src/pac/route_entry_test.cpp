@@ -11,6 +11,10 @@
 #include "value/debug.hpp"
 
 namespace zelvane::pac {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 using Steps = Result<std::vector<RouteStep>>;

@@ -9,6 +9,9 @@
 
 namespace zelvane::pac {
 
+using namespace model;
+using namespace value;
+
 namespace winhttp {
 
 namespace {

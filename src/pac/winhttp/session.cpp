@@ -1,5 +1,7 @@
 #include "pac/winhttp/session.hpp"
 
+#include "pac/winhttp/session_internal.hpp"
+
 #include <bit>
 #include <cstdio>
 #include <new>
@@ -17,6 +19,9 @@
 #include "value/ip.hpp"
 
 namespace zelvane::pac::winhttp {
+
+using namespace model;
+using namespace value;
 
 namespace win = sys::win;
 

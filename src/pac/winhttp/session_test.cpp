@@ -1,5 +1,7 @@
 #include "pac/winhttp/session.hpp"
 
+#include "pac/winhttp/session_internal.hpp"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,6 +20,10 @@
 #include "util/redact.hpp"
 
 namespace zelvane::pac::winhttp {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -6,7 +6,13 @@
 #include "pac/native.hpp"
 #include "pac/winhttp/session.hpp"
 
+#include "pac/winhttp/session_internal.hpp"
+
 namespace zelvane::pac::winhttp {
+
+using namespace model;
+using namespace value;
+
 namespace {
 
 Url url(std::string_view text) { return Url::parse(text).value(); }

@@ -1,5 +1,7 @@
 #include "sys/win/notify/notify.hpp"
 
+#include "sys/win/notify/notify_internal.hpp"
+
 #include "sys/watch.hpp"
 
 #include <algorithm>
@@ -13,6 +15,10 @@
 #include "sys/win/reader.hpp"
 
 namespace zelvane::sys::win::notify {
+
+using namespace model;
+using value::Duration;
+using watch::WatchOptions;
 
 namespace {
 
@@ -222,6 +228,8 @@ Result<std::unique_ptr<Watch>> Watch::create(Platform& platform, const WatchOpti
   watch->armed_count_ = watch->keys_.size();
   return watch;
 }
+
+Watch::Watch(Platform& platform) : platform_(&platform) {}
 
 Watch::~Watch() { stop(); }
 

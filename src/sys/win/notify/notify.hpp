@@ -15,155 +15,39 @@
 // Every system call goes through the platform interface; the decisions are plain code here.
 #pragma once
 
-#include <array>
-#include <atomic>
-#include <chrono>
 #include <cstddef>
-#include <cstdint>
 #include <memory>
-#include <optional>
-#include <span>
 #include <string_view>
 #include <vector>
 
-#include "model/config.hpp"
 #include "model/error.hpp"
+#include "model/source.hpp"
+#include "sys/thread.hpp"
 #include "sys/win/platform.hpp"
-#include "sys/win/registry.hpp"
-#include "sys/win/win32util.hpp"
-#include "util/locks.hpp"
 #include "watch/options.hpp"
 #include "watch/state.hpp"
 
 namespace zelvane::sys::win::notify {
 
-using namespace model;
-using value::Duration;
-using watch::WatchOptions;
-
-inline constexpr std::string_view kUserKeyPath =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-inline constexpr std::string_view kMachineKeyPath =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-// The proper ancestors of the group-policy Internet Settings key, nearest first. Watching one
-// with its subtree sees the policy key being created, changed or deleted.
-inline constexpr std::array<std::string_view, 5> kPolicyAncestors = {
-    "Software\\Policies\\Microsoft\\Windows\\CurrentVersion",
-    "Software\\Policies\\Microsoft\\Windows",
-    "Software\\Policies\\Microsoft",
-    "Software\\Policies",
-    "Software",
-};
-// A subkey added or deleted, a value set or deleted; the registration outlives the thread
-// that made it (keys are armed at the opening and re-armed on the watch thread).
-inline constexpr std::uint32_t kNotifyFilter =
-    kRegNotifyChangeName | kRegNotifyChangeLastSet | kRegNotifyThreadAgnostic;
 inline constexpr std::string_view kThreadName = "zelvane-registry";
-// The floor of the poll tick, and the ceiling of the settle delay.
-inline constexpr std::uint32_t kPollFloorMs = 200;
-inline constexpr std::uint64_t kSettleCeilingSecs = 86'400;
-// A stop whose shutdown event cannot be set tries again at this pace, meanwhile watching for
-// the thread's end, and gives up after the bound: the thread is then left to end by itself at
-// its next wake (a change, a tick, a failed wait), when it sees the stop flag.
-inline constexpr std::chrono::milliseconds kStopRetryEvery{10};
-inline constexpr std::chrono::milliseconds kStopGiveUpAfter{1000};
 
-// One armed key. Released in this order: the key, then its event.
-struct WatchedKey {
-  std::string_view path;  // as opened
-  HandleGuard event;      // auto-reset
-  RegKey key;
-  SourceKind source;
-  bool mandatory = false;  // the current user's key
-};
-
-// How a Watch stops its thread, shared by the two: the shutdown event (manual-reset), the stop
-// flag that the thread reads at every wake and after every reading, so that a stop never rests
-// on SetEvent alone, and the mark of the thread's end, which lets a stop wait for it with a
-// bound. The last of the two owners to let go closes the event, so the thread never waits on
-// a closed handle, even when a stop gave up on it.
-class StopSignal {
- public:
-  explicit StopSignal(HandleGuard shutdown) noexcept : shutdown_(std::move(shutdown)) {}
-  StopSignal(const StopSignal&) = delete;
-  StopSignal& operator=(const StopSignal&) = delete;
-
-  Handle shutdown() const { return shutdown_.get(); }
-  void request() noexcept { requested_.store(true); }
-  bool requested() const noexcept { return requested_.load(); }
-
-  // The thread's last act on its own state: its keys and its share of the watch state are
-  // released by then.
-  void mark_ended() noexcept EXCLUDES(mutex_);
-  // Whether the thread has ended, waiting for it at most the time given.
-  bool wait_ended_for(std::chrono::milliseconds timeout) EXCLUDES(mutex_);
-
- private:
-  HandleGuard shutdown_;
-  std::atomic<bool> requested_{false};
-  util::Mutex mutex_;
-  util::CondVar ended_cv_;
-  bool ended_ GUARDED_BY(mutex_) = false;
-};
-
-// The answer of one wait.
-struct WaitOutcome {
-  enum class Kind : std::uint8_t { Shutdown, KeyChanged, Timeout };
-  Kind kind = Kind::Timeout;
-  std::size_t index = 0;  // KeyChanged: the key's place in the list
-};
-
-// The wait of the main loop: INFINITE without a poll interval, else the interval in whole
-// milliseconds, at least 200 and at most 0xFFFFFFFE (a long interval never becomes INFINITE).
-std::uint32_t main_timeout_ms(const std::optional<Duration>& poll_interval);
-// The settle delay, at most a day; no floor.
-std::chrono::nanoseconds settle_time(Duration settle_delay);
-
-// Shutdown (index 0), KeyChanged (1 to count - 1, as the key's index) or Timeout; a failed or
-// unexpected wait is Error::Io "waiting for registry change notifications".
-Result<WaitOutcome> wait_for_events(Platform& platform, std::span<const Handle> handles,
-                                    std::uint32_t timeout_ms);
-
-// Arms the first candidate under HKLM that opens, gets its event and arms; appends it. Every
-// failure is dropped.
-bool arm_first_existing_hklm_key(Platform& platform, std::vector<WatchedKey>& keys,
-                                 std::span<const std::string_view> candidates, SourceKind source);
-
-// Arms key i again after its notification. A failure is fatal (the answer) for the current
-// user's key without a poll interval; otherwise the source is reported unwatched, and once no
-// key is armed the notifications are reported lost.
-std::optional<Error> rearm_key(Platform& platform, std::span<WatchedKey> keys, std::vector<bool>& armed,
-                               std::size_t i, bool has_poll_interval, watch::WatchState& state);
-
-// The fatal error of a key that cannot be watched: what failed, the error's message, why it
-// matters, and the way out; the first error is carried as its source.
-Error watch_setup_error(std::string_view what, const Error& error, std::string_view why);
-
-// The loop of the watch thread: nothing when shut down (the event set, or the stop flag seen
-// at a wake or after a reading), or the error that ended it. The keys are released before it
-// returns, however it ends.
-std::optional<Error> registry_thread_loop(Platform& platform, const StopSignal& stop,
-                                          std::vector<WatchedKey> keys, const WatchOptions& options,
-                                          watch::WatchState& state);
-
-// The body of "zelvane-registry": the loop under the guard that marks the end of the stream,
-// its error queued last; then the end is marked on the stop signal.
-void registry_thread_main(Platform& platform, std::shared_ptr<StopSignal> stop, std::vector<WatchedKey> keys,
-                          WatchOptions options, std::shared_ptr<watch::WatchState> state) noexcept;
+// The backend's own parts (notify_internal.hpp): one armed key, and how a stop reaches the thread.
+struct WatchedKey;
+class StopSignal;
 
 // The backend of one watch. Destroying it stops the thread, waits for it, and closes what is
 // left.
 class Watch final : public watch::WatchBackend {
  public:
   // The shutdown event and the armed keys; no thread yet.
-  static Result<std::unique_ptr<Watch>> create(Platform& platform, const WatchOptions& options);
+  static model::Result<std::unique_ptr<Watch>> create(Platform& platform, const watch::WatchOptions& options);
   ~Watch() override;
   Watch(const Watch&) = delete;
   Watch& operator=(const Watch&) = delete;
 
   // Starts the thread, which takes the keys. Called once per watch: a second call is a
   // programming error that ends the process.
-  Result<void> spawn(const WatchOptions& options, std::shared_ptr<watch::WatchState> state);
+  model::Result<void> spawn(const watch::WatchOptions& options, std::shared_ptr<watch::WatchState> state);
   // Raises the stop flag, sets the shutdown event and waits for the thread; a change being
   // settled is not read. When the event cannot be set, it tries again every kStopRetryEvery
   // while watching for the thread's end, and after kStopGiveUpAfter lets the thread go: it
@@ -172,14 +56,14 @@ class Watch final : public watch::WatchBackend {
   void stop() noexcept;
 
   // The sources whose key could not be armed at the opening, in the order they are armed.
-  const std::vector<SourceKind>& unwatched() const { return unwatched_; }
+  const std::vector<model::SourceKind>& unwatched() const { return unwatched_; }
   std::size_t armed_count() const { return armed_count_; }
 
  private:
-  explicit Watch(Platform& platform) : platform_(&platform) {}
+  explicit Watch(Platform& platform);
 
   Platform* platform_;
-  std::vector<SourceKind> unwatched_;
+  std::vector<model::SourceKind> unwatched_;
   std::vector<WatchedKey> keys_;      // until the thread takes them
   std::shared_ptr<StopSignal> stop_;  // with the thread, which may outlive a stop that gave up
   std::size_t armed_count_ = 0;
@@ -189,8 +73,8 @@ class Watch final : public watch::WatchBackend {
 
 // Opens a watch: arms the keys, reads the configuration (a change made meanwhile is seen by
 // the first wait), makes the state with that reading and starts the thread.
-Result<watch::WatchStream> open_watch_stream(Platform& platform, const WatchOptions& options);
+model::Result<watch::WatchStream> open_watch_stream(Platform& platform, const watch::WatchOptions& options);
 // The same on this build's platform.
-Result<watch::WatchStream> open_system_watch(const WatchOptions& options);
+model::Result<watch::WatchStream> open_system_watch(const watch::WatchOptions& options);
 
 }  // namespace zelvane::sys::win::notify

@@ -11,6 +11,10 @@
 #include "value/debug.hpp"
 
 namespace zelvane::sys::win::notify {
+
+using namespace model;
+using namespace value;
+using watch::WatchOptions;
 namespace {
 
 using namespace std::chrono_literals;

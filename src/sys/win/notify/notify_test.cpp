@@ -2,6 +2,8 @@
 // reads and publishes, and how each failure ends up.
 #include "sys/win/notify/notify.hpp"
 
+#include "sys/win/notify/notify_internal.hpp"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,6 +19,10 @@
 #include "value/debug.hpp"
 
 namespace zelvane::sys::win::notify {
+
+using namespace model;
+using namespace value;
+using watch::WatchOptions;
 namespace {
 
 using namespace std::chrono_literals;
