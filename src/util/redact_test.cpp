@@ -216,6 +216,11 @@ TEST(Redact, Table) {
       {"u:pa@ss w:x@host", withheld(19)},
       {"http://user:12 Secret/z@proxy", withheld(29)},
       {"http://us er:Secret@proxy.example", "http://us er:***@proxy.example"},
+      // An address may begin at any "://", even after a part that is no scheme, and its '@'
+      // may have been cut off by a list separator.
+      {"x/:p=1://aa:Secret", withheld(18)},
+      {"x/:p=1://proxy.example:8080", "x/:p=1://proxy.example:8080"},
+      {"http://h/p?u=http://proxy:80", "http://h/p?u=http://proxy:80"},
       // An '@' after a '/', '?' or '#': the address parser takes no credentials there.
       {"socks5://u:p@h:1080 http://x:y@z", "socks5://u:***@h:1080 http://x:***@z"},
   };
