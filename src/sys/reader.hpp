@@ -15,4 +15,8 @@ struct ReadOptions {
 
 model::Result<model::ProxyConfig> read_system(const ReadOptions& options = {});
 
+// Whether read_system asks the system at all (and may so wait on it), rather than answering
+// Unsupported at once.
+bool has_system_reader();
+
 }  // namespace zelvane::sys

@@ -8,4 +8,6 @@ model::Result<model::ProxyConfig> read_system(const ReadOptions&) {
   return std::unexpected(model::Error(model::Error::Unsupported{}));
 }
 
+bool has_system_reader() { return false; }
+
 }  // namespace zelvane::sys

@@ -210,4 +210,6 @@ model::Result<model::ProxyConfig> read_system(const ReadOptions& options) {
   return win::read_windows_config(options);
 }
 
+bool has_system_reader() { return true; }
+
 }  // namespace zelvane::sys

@@ -5,7 +5,10 @@
 
 #include <exception>
 #include <optional>
+#include <type_traits>
 #include <utility>
+
+#include "finalizing.hpp"
 
 namespace zelvane::python {
 
@@ -14,13 +17,21 @@ namespace zelvane::python {
 template <class F>
 auto run_detached(F&& f) -> decltype(f()) {
   using R = decltype(f());
-  std::optional<R> result;
+  constexpr bool kVoid = std::is_void_v<R>;
+  std::optional<std::conditional_t<kVoid, bool, R>> result;
   std::exception_ptr failure;
-  Py_BEGIN_ALLOW_THREADS try { result.emplace(f()); } catch (const std::exception&) {
+  Py_BEGIN_ALLOW_THREADS try {
+    if constexpr (kVoid) {
+      f();
+    } else {
+      result.emplace(f());
+    }
+  } catch (const std::exception&) {
     failure = std::current_exception();
   }
+  before_reattach();
   Py_END_ALLOW_THREADS if (failure) std::rethrow_exception(failure);
-  return std::move(*result);
+  if constexpr (!kVoid) return std::move(*result);
 }
 
 }  // namespace zelvane::python

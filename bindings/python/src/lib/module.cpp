@@ -3,6 +3,8 @@
 #include "py.hpp"
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "py_entry.hpp"
 #include "py_errors.hpp"
@@ -19,8 +21,10 @@ namespace zelvane::python {
 namespace {
 
 std::atomic<bool> g_finalizing{false};
+std::atomic<unsigned long> g_exiting_thread{0};  // the thread that ran the exit hooks
 
 PyObject* finalizing_hook(PyObject*, PyObject*) {
+  g_exiting_thread.store(PyThread_get_thread_ident(), std::memory_order_seq_cst);
   g_finalizing.store(true, std::memory_order_seq_cst);
   std::atomic_thread_fence(std::memory_order_seq_cst);
   Py_RETURN_NONE;
@@ -100,6 +104,16 @@ PyModuleDef module_def = {
 }  // namespace
 
 bool finalizing() { return g_finalizing.load(std::memory_order_seq_cst); }
+
+void before_reattach() {
+  if (!finalizing() || PyThread_get_thread_ident() == g_exiting_thread.load(std::memory_order_seq_cst)) {
+    return;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (!Py_IsFinalizing() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
 
 }  // namespace zelvane::python
 

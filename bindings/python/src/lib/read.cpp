@@ -37,7 +37,9 @@ PyObject* read_impl(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   auto options = read_options(raw);
   if (!options) return nullptr;
 
-  auto reading = run_detached([] { return read_system_config(); });
+  // Without a system reader nothing is asked of the system, so nothing is worth detaching for.
+  auto reading = sys::has_system_reader() ? run_detached([] { return read_system_config(); })
+                                          : read_system_config();
   if (!reading) return to_py_err(reading.error());
 
   ProxyConfig merged = apply_env_layer(std::move(*options), std::move(reading->config));

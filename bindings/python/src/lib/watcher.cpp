@@ -211,8 +211,7 @@ PyObject* watcher_current(PyObject* self, PyObject*) {
 void stop(WatcherValue& w) {
   if (sys::process_id() == w.creator_pid) {
     std::shared_ptr<WatchHandle> handle = w.handle;
-    Py_BEGIN_ALLOW_THREADS handle->stop_and_join();
-    Py_END_ALLOW_THREADS
+    run_detached([&] { handle->stop_and_join(); });
   }
   w.callback->clear();
 }
