@@ -207,7 +207,11 @@ std::optional<std::string> wildcard_to_ascii(std::string_view host) {
       if (!parsed) return std::nullopt;
       const std::string* domain = parsed->as_domain();
       if (domain == nullptr || !domain->ends_with(".a")) return std::nullopt;
-      out.append(*domain, 0, domain->size() - 2);
+      // A full-width ',' ';' '*' or ':' maps to its ASCII twin, which the rule's own text
+      // could not carry: a list would split at it, or read a glob or a port into it.
+      const std::string_view mapped = std::string_view(*domain).substr(0, domain->size() - 2);
+      if (mapped.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-_.") != npos) return std::nullopt;
+      out.append(mapped);
     }
     if (dot == npos) return out;
     host.remove_prefix(dot + 1);

@@ -191,6 +191,14 @@ TEST(BypassEntryTest, NonAsciiNamesInTheirAsciiForm) {
        "cher.example",
        kRefused, kRefused},  // not UTF-8
       {"ü..example", kRefused, kRefused},
+      // A full-width character whose ASCII twin the rule's text could not carry: the list
+      // would split at ',' or ';', read '*' as a glob and ':' as a port.
+      {"\uff0c", kRefused, kRefused},
+      {"a\uff1bb.example", kRefused, kRefused},
+      {"a\uff0a.example", kRefused, kRefused},
+      {"a\uff1a80.example", kRefused, kRefused},
+      // An ideographic full stop is a label separator, which the text carries as '.'.
+      {"b\u00fccher\u3002example", domain(".xn--bcher-kva.example", true), exact_name("xn--bcher-kva.example")},
   });
 }
 
