@@ -293,9 +293,11 @@ std::string redact(std::string_view text) {
   const auto withheld = [&] { return withheld_message(count_chars(r)); };
   if (token_has_credentials(r)) return withheld();
   // A later "://" may begin an address of its own, cut from its '@' by a list separator
-  // (a server list splits at ';'): what follows it must not look like credentials either.
-  for (std::size_t mark = r.find("://"); mark != npos; mark = r.find("://", mark + 1)) {
-    if (token_has_credentials(std::string_view(r).substr(mark + 3))) return withheld();
+  // (a server list splits at ';'): its authority (up to the first '/', '?', '#' or token
+  // separator, so the checks stay linear in the text) must not look like credentials either.
+  for (std::size_t mark = r.find("://"); mark != npos; mark = r.find("://", mark + 3)) {
+    const std::string_view rest = std::string_view(r).substr(mark + 3);
+    if (token_has_credentials(rest.substr(0, rest.find_first_of("/?# \t\n")))) return withheld();
   }
   // What token-wise redaction left that an address read from elsewhere in the text would take
   // as a password.
