@@ -15,15 +15,28 @@
 #include "read.hpp"
 #include "route.hpp"
 #include "snapshot.hpp"
+#include "value/time.hpp"
 #include "watcher.hpp"
 
 namespace zelvane::python {
 namespace {
 
+using value::MonotonicInstant;
+
 std::atomic<bool> g_finalizing{false};
 std::atomic<unsigned long> g_exiting_thread{0};  // the thread that ran the exit hooks
+// Until when a thread coming back from the module may still wait for the interpreter to mark
+// itself finalising (see before_reattach), as a count of its clock; set once, by the first run
+// of the hook: one bound for the whole process, not one for each call.
+std::atomic<MonotonicInstant::rep> g_reattach_deadline{0};
+constexpr std::chrono::seconds kReattachBound{1};
 
 PyObject* finalizing_hook(PyObject*, PyObject*) {
+  // Set before the flag, so that a thread that sees the flag sees when its wait ends.
+  MonotonicInstant::rep unset = 0;
+  g_reattach_deadline.compare_exchange_strong(
+      unset, (MonotonicInstant::clock::now() + kReattachBound).time_since_epoch().count(),
+      std::memory_order_seq_cst);
   g_exiting_thread.store(PyThread_get_thread_ident(), std::memory_order_seq_cst);
   g_finalizing.store(true, std::memory_order_seq_cst);
   std::atomic_thread_fence(std::memory_order_seq_cst);
@@ -109,8 +122,9 @@ void before_reattach() {
   if (!finalizing() || PyThread_get_thread_ident() == g_exiting_thread.load(std::memory_order_seq_cst)) {
     return;
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-  while (!Py_IsFinalizing() && std::chrono::steady_clock::now() < deadline) {
+  const MonotonicInstant deadline{
+      MonotonicInstant::duration{g_reattach_deadline.load(std::memory_order_seq_cst)}};
+  while (!Py_IsFinalizing() && MonotonicInstant::clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }

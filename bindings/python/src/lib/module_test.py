@@ -120,6 +120,69 @@ def test_interpreter_exit_under_64_daemon_threads():
     assert failures == [], f"{len(failures)}+ of 200 runs failed; first: {failures[0]}"
 
 
+# A hook registered before the import runs after the module's (last in, first out): it joins a
+# worker whose last calls come back once the module's hook has run, with the interpreter not
+# yet finalising.
+HOOK_JOINS_PROGRAM = r"""
+import atexit, threading, time
+stop = threading.Event()
+
+def join_worker():
+    started = time.monotonic()
+    stop.set()
+    worker.join()
+    print(f"{time.monotonic() - started:.3f}")
+
+atexit.register(join_worker)
+import zelvane
+snap = zelvane.read(env={})
+
+def work():
+    stop.wait()
+    for _ in range(5):
+        snap.route("http://x.example/")
+
+worker = threading.Thread(target=work, daemon=True)
+worker.start()
+"""
+
+# The hooks run by the program itself, which goes on: the interpreter never finalises, so a
+# wait for it could only end by its bound.
+HOOKS_RUN_EARLY_PROGRAM = r"""
+import atexit, threading, time
+import zelvane
+atexit._run_exitfuncs()
+time.sleep(1.2)  # past the bound
+snap = zelvane.read(env={})
+slowest = []
+
+def work():
+    for _ in range(5):
+        started = time.monotonic()
+        snap.route("http://x.example/")
+        zelvane.read(env={})
+        zelvane.watch(lambda err, snapshot: None, env={}).close()
+        slowest.append(time.monotonic() - started)
+
+worker = threading.Thread(target=work)
+worker.start()
+worker.join()
+print(f"{max(slowest):.3f}")
+"""
+
+
+@pytest.mark.parametrize("program, bound", [
+    # the hook's whole wait for the five calls: one bound, not one a call
+    (HOOK_JOINS_PROGRAM, 1.5),
+    # each round of calls once the bound has passed
+    (HOOKS_RUN_EARLY_PROGRAM, 0.1),
+])
+def test_calls_after_the_exit_hook_wait_once_for_the_process(program, bound):
+    code, out, err = run_program(program, timeout=30)
+    assert code == 0, err
+    assert float(out) < bound, out
+
+
 FORK_PROGRAM = r"""
 import os, signal, threading, time, warnings
 import zelvane
