@@ -48,24 +48,6 @@ bool is_boolean(PyObject* o) {
 // The converters of the keywords, in their order; None counts as left out, as leaving a
 // keyword out does.
 
-bool address_or_none(PyObject* given, std::optional<std::string>& out, const char* name) {
-  if (given == Py_None) return true;
-  if (!PyUnicode_Check(given)) return wrong_type(name, "str or None", given);
-  Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(given, &size);
-  if (utf8 == nullptr) {
-    // A lone surrogate is no address: shown with U+FFFD in the message that refuses it.
-    PyErr_Clear();
-    PyRef bytes(PyUnicode_AsEncodedString(given, "utf-8", "replace"));
-    if (!bytes) return false;
-    out =
-        std::string(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
-  } else {
-    out = std::string(utf8, static_cast<std::size_t>(size));
-  }
-  return true;
-}
-
 bool bool_or_none(PyObject* given, std::optional<bool>& out, const char* name) {
   if (given == Py_None) return true;
   if (!is_boolean(given)) return wrong_type(name, "bool or None", given);
@@ -110,7 +92,7 @@ using PolicyParam = Param<PolicyArgs>;
 constexpr Signature kPolicySignature{
     "PacPolicy",
     {
-        PolicyParam::of<&PolicyArgs::my_ip_address, address_or_none>("my_ip_address", Pass::Name),
+        PolicyParam::of<&PolicyArgs::my_ip_address, lossy_text_or_none>("my_ip_address", Pass::Name),
         PolicyParam::of<&PolicyArgs::resolve_dns, bool_or_none>("resolve_dns", Pass::Name),
         PolicyParam::of<&PolicyArgs::allow_internal_addresses, bool_or_none>("allow_internal_addresses",
                                                                              Pass::Name),

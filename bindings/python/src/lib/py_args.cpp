@@ -80,24 +80,25 @@ bool wrong_type(const char* name, const char* wanted, PyObject* given) {
   return false;
 }
 
-std::optional<std::string> text_of(PyObject* str) {
-  Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(str, &size);
-  if (utf8 == nullptr) return std::nullopt;
-  return std::string(utf8, static_cast<std::size_t>(size));
-}
-
 std::optional<std::string> lossy_text_of(PyObject* str) {
   Py_ssize_t size = 0;
   if (const char* utf8 = PyUnicode_AsUTF8AndSize(str, &size)) {
     return std::string(utf8, static_cast<std::size_t>(size));
   }
+  // Only a lone surrogate stops the encoding. Each becomes one U+FFFD, as text made of
+  // Unicode scalar values (a URL, a script) takes it.
   if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return std::nullopt;
   PyErr_Clear();
-  PyRef bytes(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
-  if (!bytes) return std::nullopt;
-  return util::utf8_lossy(std::string_view(PyBytes_AS_STRING(bytes.get()),
-                                           static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get()))));
+  const int kind = PyUnicode_KIND(str);
+  const void* data = PyUnicode_DATA(str);
+  const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
+  std::string text;
+  text.reserve(static_cast<std::size_t>(length));
+  for (Py_ssize_t i = 0; i < length; ++i) {
+    const Py_UCS4 c = PyUnicode_READ(kind, data, i);
+    util::append_utf8(text, c >= 0xD800 && c <= 0xDFFF ? U'\uFFFD' : static_cast<char32_t>(c));
+  }
+  return text;
 }
 
 bool lossy_text_or_none(PyObject* given, std::optional<std::string>& out, const char* name) {

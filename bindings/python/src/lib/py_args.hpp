@@ -230,11 +230,9 @@ bool bind(PyObject* args, PyObject* kwargs, Args& out) {
 // Raises the TypeError "argument '{name}' must be {wanted}, not {type of given}"; false.
 bool wrong_type(const char* name, const char* wanted, PyObject* given);
 
-// The text of a str; none with the Python error set (a lone surrogate cannot be encoded and is
-// refused by the interpreter's own error).
-std::optional<std::string> text_of(PyObject* str);
-// The same, taking a lone surrogate lossily: encoded keeping its surrogates, then each invalid
-// sequence becomes U+FFFD. None only with an error of the interpreter's.
+// The text of a str, a lone surrogate in it taken as U+FFFD; none only with an error of the
+// interpreter's. Every text argument is read so: a value that cannot be encoded gets the
+// argument's own refusal, never the interpreter's UnicodeEncodeError.
 std::optional<std::string> lossy_text_of(PyObject* str);
 
 // The converters a fast call passes through are inline, as the binder is.

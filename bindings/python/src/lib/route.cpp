@@ -200,15 +200,15 @@ struct RawRouteArgs {
 };
 
 bool take_route_args(const RouteArgs& args, RawRouteArgs& out) {
-  auto url_text = text_of(args.url);
+  auto url_text = lossy_text_of(args.url);
   if (!url_text) return false;
   out.url = std::move(*url_text);
   if (args.pac != nullptr) {
-    out.pac = text_of(args.pac);
+    out.pac = lossy_text_of(args.pac);
     if (!out.pac) return false;
   }
   if (args.script != nullptr) {
-    out.script = text_of(args.script);
+    out.script = lossy_text_of(args.script);
     if (!out.script) return false;
   }
   out.wpad = args.wpad;

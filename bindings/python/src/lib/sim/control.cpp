@@ -38,6 +38,14 @@ bool wide_of(PyObject* o, std::u16string& out) {
 
 // ---- converters of the arguments (py_args.hpp), as the argument parser's codes took them
 
+// The text of a str; none with the interpreter's error for a lone surrogate, as "s" refuses it.
+std::optional<std::string> text_of(PyObject* str) {
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(str, &size);
+  if (utf8 == nullptr) return std::nullopt;
+  return std::string(utf8, static_cast<std::size_t>(size));
+}
+
 // "s": the text of a str without NUL.
 bool c_text(PyObject* given, std::string& out, const char* name) {
   if (!PyUnicode_Check(given)) return wrong_type(name, "str", given);
