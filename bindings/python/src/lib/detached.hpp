@@ -13,7 +13,9 @@
 namespace zelvane::python {
 
 // Runs f() detached and re-attaches before returning; a std::exception thrown by f is rethrown
-// only once the thread is attached again, so no entry ever returns detached.
+// only once the thread is attached again, so no entry ever returns detached. Once the
+// interpreter is finalising, the re-attach may end the thread instead (py_entry.hpp): f holds
+// no lock when it returns.
 template <class F>
 auto run_detached(F&& f) -> decltype(f()) {
   using R = decltype(f());

@@ -32,8 +32,15 @@ struct is_expected<std::expected<T, E>> : std::true_type {};
 // Runs the body of an entry. The body returns what the entry returns (PyObject*, int,
 // Py_hash_t), null or -1 with the Python error set, or a std::expected of it whose error (an
 // Error or a BindingError) becomes a ZelvaneError. A std::exception becomes the Python error of
-// raise_fault. Only std::exception is caught: the forced unwind that ends a thread at
-// the interpreter's exit passes through untouched.
+// raise_fault.
+//
+// Only std::exception is caught. Once the interpreter is finalising, a thread that attaches
+// again is ended where it attaches: on Linux by pthread_exit, whose forced unwind must pass
+// through untouched (swallowed, it aborts the process) and runs the destructors on its way; on
+// Windows by _endthreadex, which unwinds nothing, so no destructor on the thread's stack runs.
+// What code relies on therefore holds on both: nothing after an attach is sure to run, and no
+// lock, and nothing whose release another thread waits for, is held across one. What memory
+// the thread owned at that point stays with the process, which is ending.
 template <class F>
 auto guarded(F&& body) {
   using Out = std::invoke_result_t<F&>;

@@ -135,9 +135,11 @@ bool watch_loop(WatchHandle& handle, ProxyConfig& previous, const DeliveryClosur
 }
 
 // The body of "zelvane-python". It lets go of on_change only attached, and not at all once the
-// interpreter is finalising (the reference is then left behind). Not noexcept: the forced
-// unwind that ends a thread attaching after finalisation must pass through to the thread's
-// start, which lets it end the thread.
+// interpreter is finalising (the reference is then left behind). A delivery that attaches after
+// finalisation has begun ends the thread there (py_entry.hpp): on Linux by a forced unwind,
+// which must pass through to the thread's start, so this is not noexcept; on Windows at once,
+// without unwinding. Either way the watch is not stopped below, and no lock is held across the
+// attach: the poll has returned, and its mutexes with it, before any delivery.
 void watch_thread_main(ProxyConfig previous, std::shared_ptr<WatchHandle> handle, DeliveryClosure closure) {
   bool stop = true;
   try {

@@ -14,7 +14,8 @@ namespace zelvane::python {
 // reference is released only with the interpreter attached, never under the mutex.
 //
 // The cell never releases on_change from its destructor: the last owner may be the watch
-// thread, detached, or unwinding out of an attachment refused at the interpreter's exit. Each
+// thread, detached, or ended where it attached at the interpreter's exit (unwinding on Linux,
+// without running any destructor on Windows; py_entry.hpp). Each
 // owner (the Watcher, the thread) lets go through let_go() while attached instead; the last
 // one empties the cell. An owner that cannot attach any more leaves the reference behind.
 struct CallbackCell {
