@@ -122,7 +122,7 @@ std::expected<ThreadHandle, SpawnError> Windows::spawn_thread(std::string_view n
         ledger.answer({.op = Op::SpawnThread, .key = std::string(name)}, [] { return SpawnAnswer{}; });
     if (!answer) return std::unexpected(std::move(answer).error());
   }
-  auto started = sys::start_thread(name, std::move(body));
+  auto started = threads::start_thread(name, std::move(body));
   if (!started) {
     util::MutexLock lock(state_->mutex);
     state_->parts().ledger.amend(entry, static_cast<std::uint32_t>(started.error().code));
