@@ -14,7 +14,8 @@ set(cases
   "6|a guarded field written between an unlock and the lock after it|writing variable 'a' requires holding mutex 'p.first'"
   "7|a predicate that does not say it runs under the mutex|reading variable 'a' requires holding mutex 'p.first'"
   "8|a mutex still held when the function returns|mutex 'p.first' is still held at the end of function"
-  "9|a try_lock whose failure is not looked at|writing variable 'b' requires holding mutex 'p.second'")
+  "9|a try_lock whose failure is not looked at|writing variable 'b' requires holding mutex 'p.second'"
+  "10|a field guarded by a mutex held by reference, written once the lock is let go|writing variable 'c' requires holding mutex 'p.mutex_'")
 
 function(compile define out_result out_text)
   execute_process(

@@ -24,7 +24,7 @@
 #include <thread>
 #include <utility>
 
-#include "sys/park.hpp"
+#include "threads/park.hpp"
 
 namespace zelvane::pac {
 
@@ -90,7 +90,7 @@ class Sender {
       c.message_.reset();
       return back;
     }
-    if ((before & Core::kParked) != 0) sys::unpark_one(c.state_);
+    if ((before & Core::kParked) != 0) threads::unpark_one(c.state_);
     return std::nullopt;
   }
 
@@ -99,7 +99,7 @@ class Sender {
     using Core = ChannelCore<T>;
     if (core_->senders_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
       const std::uint32_t before = core_->state_.fetch_or(Core::kSendersGone, std::memory_order_acq_rel);
-      if ((before & Core::kParked) != 0) sys::unpark_one(core_->state_);
+      if ((before & Core::kParked) != 0) threads::unpark_one(core_->state_);
     }
     core_.reset();
   }
@@ -164,7 +164,7 @@ class Receiver {
         }
         s |= Core::kParked;
       }
-      sys::park(c.state_, s, until);
+      threads::park(c.state_, s, until);
       s = c.state_.load(std::memory_order_acquire);
     }
   }
@@ -189,7 +189,7 @@ class Receiver {
       if (yielding) {
         std::this_thread::yield();
       } else {
-        sys::cpu_relax();
+        threads::cpu_relax();
       }
       const std::uint32_t s = core_->state_.load(std::memory_order_acquire);
       if ((s & (Core::kFull | Core::kSendersGone)) != 0) return s;

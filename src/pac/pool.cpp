@@ -137,7 +137,7 @@ struct PacPool::State {
   util::Mutex active_mutex;
   util::CondVar slot_freed;
   std::size_t active GUARDED_BY(active_mutex) = 0;
-  std::uint32_t active_pid GUARDED_BY(active_mutex) = sys::process_id();
+  std::uint32_t active_pid GUARDED_BY(active_mutex) = threads::process_id();
 
   util::Mutex idle_mutex ACQUIRED_AFTER(active_mutex);
   std::vector<IdleWorker> idle GUARDED_BY(idle_mutex);
@@ -221,7 +221,7 @@ std::size_t run_task(State& state, std::uint64_t worker_id, const Sender<State::
   }
   // Listed as idle before the slot is released, so that a caller woken by the release finds
   // this thread instead of starting another; the answer goes last.
-  state.push_idle(State::IdleWorker{self, worker_id, sys::process_id()});
+  state.push_idle(State::IdleWorker{self, worker_id, threads::process_id()});
   const std::size_t busy = task.permit.release();
   if (answer) {
     // Fails when the caller has stopped waiting: the answer is dropped.
@@ -265,7 +265,7 @@ PacPool::State::State(PacPoolOptions options)
     : idle_timeout(options.idle_timeout),
       max_slots(std::max<std::size_t>(options.max_slots, 1)),
       start_thread(options.start_thread ? std::move(options.start_thread)
-                                        : PacThreadStarter(sys::start_thread)) {
+                                        : PacThreadStarter(threads::start_thread)) {
   idle.reserve(std::min<std::size_t>(max_slots, 64));
   Registry& r = registry();
   util::MutexLock lock(r.mutex);
@@ -291,7 +291,7 @@ void PacPool::State::unlock_after_fork(bool child) {
 }
 
 void PacPool::State::adopt_process_locked() noexcept {
-  const std::uint32_t pid = sys::process_id();
+  const std::uint32_t pid = threads::process_id();
   if (pid != active_pid) {
     active = 0;
     active_pid = pid;
@@ -440,8 +440,8 @@ PacAnswer PacPool::evaluate(PacJob job) {
       std::ignore = sender.send(std::move(*task));  // its receiver is right here
       task.reset();
       const std::uint64_t worker_id = next_worker_id.fetch_add(1, std::memory_order_relaxed);
-      sys::ThreadBody body = [owner = state_, worker_id, self = std::move(sender),
-                              tasks = std::move(receiver)]() mutable {
+      threads::ThreadBody body = [owner = state_, worker_id, self = std::move(sender),
+                                  tasks = std::move(receiver)]() mutable {
         worker_loop(*owner, worker_id, self, tasks);
       };
       // A thread that cannot start drops its body unrun, with the task in it: the slot is
@@ -457,7 +457,7 @@ PacAnswer PacPool::evaluate(PacJob job) {
       break;
     }
     // An entry recorded in another process names a thread that does not exist here.
-    if (entry->pid != sys::process_id()) continue;
+    if (entry->pid != threads::process_id()) continue;
     std::optional<State::Task> back = entry->job_sender.send(std::move(*task));
     task.reset();
     if (!back) break;

@@ -35,7 +35,7 @@
 
 #include "model/error.hpp"
 #include "model/route_step.hpp"
-#include "sys/thread.hpp"
+#include "threads/thread.hpp"
 #include "value/time.hpp"
 
 namespace zelvane::pac {
@@ -61,13 +61,13 @@ struct PacJob {
 // The larger of the parallelism the platform reports and 4 (4 when it reports none).
 std::size_t default_max_slots() noexcept;
 
-using PacThreadStarter =
-    std::function<std::expected<sys::ThreadHandle, sys::SpawnError>(std::string_view, sys::ThreadBody)>;
+using PacThreadStarter = std::function<std::expected<threads::ThreadHandle, threads::SpawnError>(
+    std::string_view, threads::ThreadBody)>;
 
 struct PacPoolOptions {
   std::chrono::nanoseconds idle_timeout = std::chrono::seconds(30);
   std::size_t max_slots = default_max_slots();  // 0 is taken as 1
-  // How pool threads are started; empty: sys::start_thread.
+  // How pool threads are started; empty: threads::start_thread.
   PacThreadStarter start_thread;
 };
 

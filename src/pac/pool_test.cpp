@@ -439,10 +439,11 @@ TEST(PacPool, ThreadEndingWithoutAnAnswerTellsTheCallerAndFreesTheSlot) {
 TEST(PacPool, ThreadThatCannotStartIsIoAndFreesTheSlot) {
   auto refusals = std::make_shared<std::atomic<int>>(1);
   PacPoolOptions o = options(1);
-  o.start_thread = [refusals](std::string_view name,
-                              sys::ThreadBody body) -> std::expected<sys::ThreadHandle, sys::SpawnError> {
-    if (refusals->fetch_sub(1) > 0) return std::unexpected(sys::SpawnError{"no more threads", 11});
-    return sys::start_thread(name, std::move(body));
+  o.start_thread =
+      [refusals](std::string_view name,
+                 threads::ThreadBody body) -> std::expected<threads::ThreadHandle, threads::SpawnError> {
+    if (refusals->fetch_sub(1) > 0) return std::unexpected(threads::SpawnError{"no more threads", 11});
+    return threads::start_thread(name, std::move(body));
   };
   PacPool pool(std::move(o));
   bool ran = false;

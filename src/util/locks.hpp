@@ -15,6 +15,17 @@
 // (`[this]() REQUIRES(mutex_) { return ready_; }`). It cannot follow a lock taken in one
 // function and let go in another but through ACQUIRE and RELEASE on both.
 //
+// An object may hold by reference a mutex that another one owns, and guard its own fields by it
+// (GUARDED_BY and REQUIRES name the reference; RETURN_CAPABILITY on the function that hands the
+// reference out lets others name it too). The analysis tells mutexes apart by the expressions
+// that name them, so it cannot see that the owner's name and the reference are one mutex: the
+// owner hands the object out through a function marked ASSERT_CAPABILITY, which tells the
+// analysis that the object's name for the mutex is held
+// (`Part& part() REQUIRES(mutex) ASSERT_CAPABILITY(part().mutex())`). That is believed, not
+// checked, so such a function says what makes it true, and a REQUIRES on it checks what it can.
+// It is believed up to the end of the calling function, past any unlock: such a function is for
+// bodies that hold the lock to their end, never for one that lets go of it.
+//
 // Includes nothing of the project.
 #pragma once
 
@@ -38,6 +49,8 @@
 #define ACQUIRE(...) ZELVANE_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 #define RELEASE(...) ZELVANE_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
 #define TRY_ACQUIRE(...) ZELVANE_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
+#define RETURN_CAPABILITY(mutex) ZELVANE_THREAD_ANNOTATION(lock_returned(mutex))
+#define ASSERT_CAPABILITY(...) ZELVANE_THREAD_ANNOTATION(assert_capability(__VA_ARGS__))
 // For the few functions whose locking the analysis cannot follow; each says why.
 #define NO_THREAD_SAFETY_ANALYSIS ZELVANE_THREAD_ANNOTATION(no_thread_safety_analysis)
 

@@ -20,7 +20,7 @@ void WatchHandle::stop_and_join() noexcept {
   if (consumer_thread_.load() == std::this_thread::get_id()) return;
   {
     util::MutexLock thread_lock(thread_mutex_);
-    std::optional<sys::ThreadHandle> thread = std::move(thread_);
+    std::optional<threads::ThreadHandle> thread = std::move(thread_);
     thread_.reset();
     if (thread) {
       parker_.unpark();
@@ -41,7 +41,7 @@ std::expected<model::ProxyConfig, WatchHandle::Gone> WatchHandle::current() {
   return stream_->current();
 }
 
-void WatchHandle::set_thread(sys::ThreadHandle thread) {
+void WatchHandle::set_thread(threads::ThreadHandle thread) {
   util::MutexLock thread_lock(thread_mutex_);
   thread_ = std::move(thread);
 }

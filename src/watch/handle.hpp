@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "model/config.hpp"
-#include "sys/thread.hpp"
+#include "threads/thread.hpp"
 #include "util/locks.hpp"
 #include "watch/state.hpp"
 #include "watch/wake.hpp"
@@ -48,7 +48,7 @@ class WatchHandle {
   std::expected<model::ProxyConfig, Gone> current() EXCLUDES(stream_mutex_);
 
   // ---- for the consumer thread
-  void set_thread(sys::ThreadHandle thread) EXCLUDES(thread_mutex_);
+  void set_thread(threads::ThreadHandle thread) EXCLUDES(thread_mutex_);
   void record_consumer_thread() { consumer_thread_.store(std::this_thread::get_id()); }
   ThreadParker& parker() { return parker_; }
   // One poll of the stream; none once a stop has taken it.
@@ -60,7 +60,7 @@ class WatchHandle {
  private:
   const bool had_stream_;
   util::Mutex thread_mutex_;
-  std::optional<sys::ThreadHandle> thread_ GUARDED_BY(thread_mutex_);
+  std::optional<threads::ThreadHandle> thread_ GUARDED_BY(thread_mutex_);
   std::atomic<std::thread::id> consumer_thread_{};
   util::Mutex stream_mutex_ ACQUIRED_AFTER(thread_mutex_);
   std::optional<WatchStream> stream_ GUARDED_BY(stream_mutex_);

@@ -49,7 +49,7 @@ std::shared_ptr<WatchHandle> watching(std::atomic<bool>& stopped, std::function<
 void start_consumer(const std::shared_ptr<WatchHandle>& handle, std::atomic<bool>& left,
                     std::function<void()> before_stopping = {}) {
   auto started =
-      sys::start_thread("handle-test", [handle, &left, before_stopping = std::move(before_stopping)] {
+      threads::start_thread("handle-test", [handle, &left, before_stopping = std::move(before_stopping)] {
         handle->record_consumer_thread();
         WakeHandle waker = handle->parker().wake_handle();
         while (!handle->is_closed()) {

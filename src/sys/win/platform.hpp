@@ -27,7 +27,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sys/thread.hpp"
+#include "threads/thread.hpp"
 
 namespace zelvane::sys::win {
 
@@ -207,9 +207,9 @@ struct ProxyResult {
 using StatusSink = void (*)(std::uintptr_t context, std::uint32_t status,
                             const std::uint32_t* error) noexcept;
 
-using sys::SpawnError;
-using sys::ThreadBody;
-using sys::ThreadHandle;
+using threads::SpawnError;
+using threads::ThreadBody;
+using threads::ThreadHandle;
 
 class Platform {
  public:

@@ -261,7 +261,7 @@ class Win32Platform final : public Platform {
   }
 
   std::expected<ThreadHandle, SpawnError> spawn_thread(std::string_view name, ThreadBody body) override {
-    return sys::start_thread(name, std::move(body));
+    return threads::start_thread(name, std::move(body));
   }
 
   std::chrono::steady_clock::time_point monotonic_now() noexcept override {

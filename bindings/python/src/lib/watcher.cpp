@@ -13,8 +13,8 @@
 #include "py_type.hpp"
 #include "read.hpp"
 #include "snapshot.hpp"
-#include "sys/thread.hpp"
 #include "sys/watch.hpp"
+#include "threads/thread.hpp"
 #include "watch/handle.hpp"
 
 namespace zelvane::python {
@@ -180,9 +180,10 @@ std::expected<Started, BindingError> spawn_watch(std::optional<value::Duration> 
   ProxyConfig baseline = stream->take_baseline();
   auto handle = std::make_shared<WatchHandle>(std::move(*stream));
   closure.callback->owners.fetch_add(1, std::memory_order_acq_rel);
-  auto thread = sys::start_thread(kThreadName, [baseline = std::move(baseline), handle, closure]() mutable {
-    watch_thread_main(std::move(baseline), std::move(handle), std::move(closure));
-  });
+  auto thread =
+      threads::start_thread(kThreadName, [baseline = std::move(baseline), handle, closure]() mutable {
+        watch_thread_main(std::move(baseline), std::move(handle), std::move(closure));
+      });
   if (!thread) {
     // The body was never run: the thread's share is given back here (watch() still owns one,
     // so nothing Python is released detached); dropping the handle stops the watch.
@@ -198,7 +199,7 @@ std::expected<Started, BindingError> spawn_watch(std::optional<value::Duration> 
 PyObject* watcher_current(PyObject* self, PyObject*) {
   return guarded([&]() -> std::expected<PyObject*, BindingError> {
     const WatcherValue& w = WatcherClass::of(self);
-    if (sys::process_id() != w.creator_pid) return std::unexpected(BindingError{kForked, kErrForked});
+    if (threads::process_id() != w.creator_pid) return std::unexpected(BindingError{kForked, kErrForked});
     auto config = w.handle->current();
     if (!config) {
       if (config.error() == WatchHandle::Gone::Closed)
@@ -211,7 +212,7 @@ PyObject* watcher_current(PyObject* self, PyObject*) {
 
 // close() and __exit__: never raises.
 void stop(WatcherValue& w) {
-  if (sys::process_id() == w.creator_pid) {
+  if (threads::process_id() == w.creator_pid) {
     std::shared_ptr<WatchHandle> handle = w.handle;
     run_detached([&] { handle->stop_and_join(); });
   }
@@ -232,9 +233,9 @@ PyObject* watcher_exit(PyObject* self, PyObject*) {
 
 PyObject* watcher_repr(PyObject* self) {
   const WatcherValue& w = WatcherClass::of(self);
-  const char* state = sys::process_id() != w.creator_pid ? "forked"
-                      : w.handle->is_closed()            ? "closed"
-                                                         : "open";
+  const char* state = threads::process_id() != w.creator_pid ? "forked"
+                      : w.handle->is_closed()                ? "closed"
+                                                             : "open";
   return PyUnicode_FromFormat("<Watcher %s>", state);
 }
 
@@ -259,7 +260,7 @@ void watcher_dealloc(PyObject* self) {
   PyObject_GC_UnTrack(self);
   WatcherValue& w = WatcherClass::of(self);
   // In a child of fork the thread and the watch are the parent's: only references go.
-  if (sys::process_id() == w.creator_pid) w.handle->signal_stop();
+  if (threads::process_id() == w.creator_pid) w.handle->signal_stop();
   w.callback->let_go();
   WatcherClass::dealloc(self);
 }
@@ -366,7 +367,7 @@ PyObject* watch_impl(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
 
   std::shared_ptr<WatchHandle> handle = started->handle;
   PyObject* self = watcher_class.create(
-      WatcherValue{started->handle, started->os_readable, options, callback, sys::process_id()});
+      WatcherValue{started->handle, started->os_readable, options, callback, threads::process_id()});
   if (self == nullptr) {
     handle->signal_stop();
     callback->let_go();

@@ -22,8 +22,8 @@
 
 #include "model/error.hpp"
 #include "model/source.hpp"
-#include "sys/thread.hpp"
 #include "sys/win/platform.hpp"
+#include "threads/thread.hpp"
 #include "watch/options.hpp"
 #include "watch/state.hpp"
 

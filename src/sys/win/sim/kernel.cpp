@@ -73,7 +73,7 @@ EventResult Windows::create_event(bool manual_reset) {
   util::MutexLock lock(state_->mutex);
   Parts& s = state_->parts();
   return s.ledger.answer({.op = Op::CreateEvent}, [&] {
-    return EventResult{s.kernel.create_event(manual_reset), 0};
+    return EventResult{s.kernel().create_event(manual_reset), 0};
   });
 }
 
@@ -81,7 +81,7 @@ CallResult Windows::set_event(Handle event) noexcept {
   util::MutexLock lock(state_->mutex);
   Parts& s = state_->parts();
   return s.ledger.answer({.op = Op::SetEvent}, [&] {
-    return s.kernel.set_event(event) ? CallResult{} : CallResult{false, kErrorInvalidHandle};
+    return s.kernel().set_event(event) ? CallResult{} : CallResult{false, kErrorInvalidHandle};
   });
 }
 
@@ -91,7 +91,7 @@ CallResult Windows::close_handle(Handle handle) noexcept {
   return s.ledger.answer(
       {.op = Op::CloseHandle},
       [&] {
-        return s.kernel.close_handle(handle) ? CallResult{} : CallResult{false, kErrorInvalidHandle};
+        return s.kernel().close_handle(handle) ? CallResult{} : CallResult{false, kErrorInvalidHandle};
       },
       OnFault::Close);
 }
@@ -108,7 +108,7 @@ WaitResult Windows::wait(Op op, std::span<const Handle> handles, std::uint32_t t
   util::UniqueLock lock(state_->mutex);
   Parts& s = state_->parts();
   return s.ledger.answer({.op = op, .timeout_ms = timeout_ms},
-                         [&] { return s.kernel.wait(lock, handles, timeout_ms); });
+                         [&] { return s.kernel().wait(lock, handles, timeout_ms); });
 }
 
 std::expected<ThreadHandle, SpawnError> Windows::spawn_thread(std::string_view name, ThreadBody body) {
@@ -122,7 +122,7 @@ std::expected<ThreadHandle, SpawnError> Windows::spawn_thread(std::string_view n
         ledger.answer({.op = Op::SpawnThread, .key = std::string(name)}, [] { return SpawnAnswer{}; });
     if (!answer) return std::unexpected(std::move(answer).error());
   }
-  auto started = sys::start_thread(name, std::move(body));
+  auto started = threads::start_thread(name, std::move(body));
   if (!started) {
     util::MutexLock lock(state_->mutex);
     state_->parts().ledger.amend(entry, static_cast<std::uint32_t>(started.error().code));
@@ -137,7 +137,7 @@ std::chrono::steady_clock::time_point Windows::monotonic_now() noexcept {
 // ---- the control side
 
 std::size_t Control::live_handles() const {
-  return locked([](auto& s) { return s.kernel.live_handles(); });
+  return locked([](auto& s) { return s.kernel().live_handles(); });
 }
 
 }  // namespace zelvane::sys::win::sim

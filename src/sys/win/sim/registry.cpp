@@ -64,7 +64,7 @@ template <class Pick>
 void Registry::fire(Pick fires) {
   std::erase_if(registrations_, [&](const Registration& r) {
     if (!fires(r)) return false;
-    kernel_.signal(*r.event);
+    kernel().signal(*r.event);
     return true;
   });
 }
@@ -114,7 +114,7 @@ std::uint32_t Registry::open(const std::optional<OpenKey>& base, std::u16string_
   if (!path.empty() && path.front() == u'\\') return kErrorBadPathname;
   std::shared_ptr<Node> node = walk(base->node, path, false);
   if (!node) return kErrorFileNotFound;
-  const std::uintptr_t handle = kernel_.new_handle();
+  const std::uintptr_t handle = kernel().new_handle();
   keys_.emplace(handle, OpenKey{std::move(node), access, std::move(text)});
   opened = KeyHandle{handle};
   return kErrorSuccess;
@@ -170,7 +170,7 @@ std::uint32_t Registry::notify(const std::optional<OpenKey>& key, KeyHandle hand
   if ((filter & kNotifyChanges) == 0 || (filter & ~(kNotifyChanges | kRegNotifyThreadAgnostic)) != 0 ||
       !asynchronous || !event)
     return kErrorInvalidParameter;
-  std::shared_ptr<Event> target = kernel_.event(event);
+  std::shared_ptr<Event> target = kernel().event(event);
   if (!target) return kErrorInvalidHandle;
   registrations_.push_back({handle.value, key->node, watch_subtree, filter, std::move(target)});
   return kErrorSuccess;

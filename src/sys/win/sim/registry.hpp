@@ -14,6 +14,7 @@
 #include "sys/win/platform.hpp"
 #include "sys/win/sim/kernel.hpp"
 #include "sys/win/sim/sim.hpp"
+#include "util/locks.hpp"
 
 namespace zelvane::sys::win::sim {
 
@@ -88,6 +89,11 @@ class Registry {
   // Sets the event of each registration `fires` picks, and drops the registration.
   template <class Pick>
   void fire(Pick fires);
+
+  // The kernel, which knows the lock by a reference of its own. The registry has no name of its
+  // own for the lock, which every caller of its members holds: it is reached only through the
+  // parts.
+  Kernel& kernel() const ASSERT_CAPABILITY(kernel().mutex()) { return kernel_; }
 
   Kernel& kernel_;
   std::shared_ptr<Node> local_machine_ = std::make_shared<Node>();

@@ -13,7 +13,7 @@ Windows::~Windows() {
   std::thread dispatcher;
   {
     util::MutexLock lock(state_->mutex);
-    dispatcher = state_->parts().resolver.stop();
+    dispatcher = state_->parts().resolver().stop();
   }
   if (dispatcher.joinable()) dispatcher.join();
 }
@@ -24,7 +24,7 @@ void Control::reset() {
   locked([this](auto& s) {
     s.registry.reset();
     s.settings = Settings{.stored = s.settings.stored};  // the first answers; the count goes on
-    s.resolver.forget_scripts();
+    s.resolver().forget_scripts();
     state().resolver_present.store(true, std::memory_order_relaxed);
     s.ledger.reset();
   });

@@ -15,14 +15,25 @@ namespace zelvane::sys::win::sim {
 
 // The parts, which reach into each other: a registry change sets kernel events, keys, events and
 // WinHTTP handles share one counter, and a call's fault, work and log entry are one step.
-struct Parts {
-  // The resolver's dispatcher takes the lock of the system on its own thread.
-  explicit Parts(util::Mutex& mutex) : resolver(kernel, mutex) {}
+class Parts {
+ public:
+  // The kernel and the resolver hold the lock of the system by reference and guard their fields
+  // by it; the resolver's dispatcher takes it on its own thread.
+  explicit Parts(util::Mutex& mutex) : kernel_(mutex), resolver_(kernel_, mutex) {}
 
-  Kernel kernel;
-  Registry registry{kernel};
+  // Holding the parts is holding the lock: State::parts() gives them to a caller that holds it.
+  // The kernel and the resolver know the lock by references of their own, which the analysis
+  // cannot tell are the State's mutex, so reaching either through here says that its lock is held.
+  Kernel& kernel() ASSERT_CAPABILITY(kernel().mutex()) { return kernel_; }
+  Resolver& resolver() ASSERT_CAPABILITY(resolver().mutex()) { return resolver_; }
+
+ private:
+  Kernel kernel_;
+  Resolver resolver_;
+
+ public:
+  Registry registry{kernel_};
   Settings settings;
-  Resolver resolver;
   Ledger ledger;
 };
 

@@ -22,7 +22,7 @@ void store_setting(Registry& registry, Settings& settings, Root root, std::u16st
 // ---- the resolver
 
 NetResult Resolver::open(std::u16string_view agent, std::uint32_t access_type, std::uint32_t flags) {
-  const std::uintptr_t handle = kernel_.new_handle();
+  const std::uintptr_t handle = kernel().new_handle();
   sessions_.push_back({std::u16string(agent), access_type, flags, std::nullopt, false, 0, true});
   Net net;
   net.session = true;
@@ -59,7 +59,7 @@ std::uint32_t Resolver::create_resolver(NetHandle session, NetHandle& resolver) 
   const auto it = nets_.find(session.value);
   if (it == nets_.end() || !it->second.session) return kErrorInvalidHandle;
   if ((sessions_[it->second.info].flags & kWinHttpFlagAsync) == 0) return kErrorWinHttpIncorrectHandleType;
-  const std::uintptr_t handle = kernel_.new_handle();
+  const std::uintptr_t handle = kernel().new_handle();
   Net net;
   net.parent = session.value;
   nets_.emplace(handle, std::move(net));
@@ -164,7 +164,7 @@ void Resolver::fail_held(std::uint32_t error) {
 }
 
 void Resolver::settle(util::UniqueLock& lock) {
-  dispatched_.wait(lock, [&] {
+  dispatched_.wait(lock, [&]() REQUIRES(mutex_) {
     return in_flight_ == 0 &&
            std::none_of(owed_.begin(), owed_.end(), [](const auto& o) { return o.second.due.has_value(); });
   });
@@ -257,7 +257,7 @@ NetResult Windows::winhttp_open(std::u16string_view agent, std::uint32_t access_
   util::MutexLock lock(state_->mutex);
   Parts& s = state_->parts();
   return s.ledger.answer({.op = Op::WinHttpOpen, .key = utf16_to_utf8(agent)},
-                         [&] { return s.resolver.open(agent, access_type, flags); });
+                         [&] { return s.resolver().open(agent, access_type, flags); });
 }
 
 CallResult Windows::winhttp_set_timeouts(NetHandle session, std::int32_t resolve, std::int32_t connect,
@@ -265,7 +265,7 @@ CallResult Windows::winhttp_set_timeouts(NetHandle session, std::int32_t resolve
   util::MutexLock lock(state_->mutex);
   Parts& s = state_->parts();
   return s.ledger.answer({.op = Op::WinHttpSetTimeouts}, [&] {
-    return s.resolver.set_timeouts(session, {resolve, connect, send, receive});
+    return s.resolver().set_timeouts(session, {resolve, connect, send, receive});
   });
 }
 
@@ -274,7 +274,7 @@ CallResult Windows::winhttp_set_status_callback(NetHandle session, StatusSink si
   util::MutexLock lock(state_->mutex);
   Parts& s = state_->parts();
   return s.ledger.answer({.op = Op::WinHttpSetStatusCallback},
-                         [&] { return s.resolver.set_status_callback(session, sink, notifications); });
+                         [&] { return s.resolver().set_status_callback(session, sink, notifications); });
 }
 
 std::uint32_t Windows::winhttp_create_proxy_resolver(NetHandle session, NetHandle& resolver) {
@@ -282,7 +282,7 @@ std::uint32_t Windows::winhttp_create_proxy_resolver(NetHandle session, NetHandl
   util::MutexLock lock(state_->mutex);
   Parts& s = state_->parts();
   return s.ledger.answer({.op = Op::WinHttpCreateProxyResolver},
-                         [&] { return s.resolver.create_resolver(session, resolver); });
+                         [&] { return s.resolver().create_resolver(session, resolver); });
 }
 
 std::uint32_t Windows::winhttp_get_proxy_for_url_ex(NetHandle resolver, std::u16string_view url,
@@ -291,21 +291,21 @@ std::uint32_t Windows::winhttp_get_proxy_for_url_ex(NetHandle resolver, std::u16
   util::MutexLock lock(state_->mutex);
   Parts& s = state_->parts();
   return s.ledger.answer({.op = Op::WinHttpGetProxyForUrlEx, .key = utf16_to_utf8(url)},
-                         [&] { return s.resolver.get_proxy_for_url(resolver, url, options, context); });
+                         [&] { return s.resolver().get_proxy_for_url(resolver, url, options, context); });
 }
 
 std::uint32_t Windows::winhttp_get_proxy_result(NetHandle resolver, ProxyResult& result) {
   util::MutexLock lock(state_->mutex);
   Parts& s = state_->parts();
   return s.ledger.answer({.op = Op::WinHttpGetProxyResult},
-                         [&] { return s.resolver.get_proxy_result(resolver, result); });
+                         [&] { return s.resolver().get_proxy_result(resolver, result); });
 }
 
 CallResult Windows::winhttp_close_handle(NetHandle handle) noexcept {
   util::MutexLock lock(state_->mutex);
   Parts& s = state_->parts();
   return s.ledger.answer(
-      {.op = Op::WinHttpCloseHandle}, [&] { return s.resolver.close(handle); }, OnFault::Close);
+      {.op = Op::WinHttpCloseHandle}, [&] { return s.resolver().close(handle); }, OnFault::Close);
 }
 
 // ---- the control side
@@ -333,37 +333,37 @@ void Control::fail_default_proxy(std::uint32_t last_error) {
 }
 
 void Control::script_resolution(Resolution resolution) {
-  locked([&](auto& s) { s.resolver.script(std::move(resolution)); });
+  locked([&](auto& s) { s.resolver().script(std::move(resolution)); });
 }
 
 std::size_t Control::scripted_resolutions() const {
-  return locked([](auto& s) { return s.resolver.scripted(); });
+  return locked([](auto& s) { return s.resolver().scripted(); });
 }
 
 std::vector<SessionInfo> Control::sessions() const {
-  return locked([](auto& s) { return s.resolver.sessions(); });
+  return locked([](auto& s) { return s.resolver().sessions(); });
 }
 
 std::vector<ResolutionRequest> Control::requests() const {
-  return locked([](auto& s) { return s.resolver.requests(); });
+  return locked([](auto& s) { return s.resolver().requests(); });
 }
 
 std::size_t Control::live_sessions() const {
-  return locked([](auto& s) { return s.resolver.live_sessions(); });
+  return locked([](auto& s) { return s.resolver().live_sessions(); });
 }
 
 std::size_t Control::live_resolvers() const {
-  return locked([](auto& s) { return s.resolver.live_resolvers(); });
+  return locked([](auto& s) { return s.resolver().live_resolvers(); });
 }
 
 std::size_t Control::held_callbacks() const {
-  return locked([](auto& s) { return s.resolver.held_callbacks(); });
+  return locked([](auto& s) { return s.resolver().held_callbacks(); });
 }
 
 void Control::settle_callbacks() {
   auto& s = state();
   util::UniqueLock lock(s.mutex);
-  s.parts().resolver.settle(lock);
+  s.parts().resolver().settle(lock);
 }
 
 void Control::set_proxy_resolver_present(bool present) {
@@ -373,8 +373,8 @@ void Control::set_proxy_resolver_present(bool present) {
 void Control::deliver_held_callbacks(std::uint32_t error) {
   auto& s = state();
   util::UniqueLock lock(s.mutex);
-  s.parts().resolver.fail_held(error);
-  s.parts().resolver.settle(lock);
+  s.parts().resolver().fail_held(error);
+  s.parts().resolver().settle(lock);
 }
 
 }  // namespace zelvane::sys::win::sim

@@ -47,37 +47,41 @@ struct Settings {
 
 class Resolver {
  public:
-  // The dispatcher takes `mutex`, the lock of the simulation, which every member expects held;
-  // handles come from `kernel`.
+  // The dispatcher takes `mutex`, the lock of the simulation, which the other members expect
+  // held; handles come from `kernel`.
   Resolver(Kernel& kernel, util::Mutex& mutex) : kernel_(kernel), mutex_(mutex) {}
 
+  // The lock by the resolver's own name for it, the one its members need.
+  util::Mutex& mutex() const RETURN_CAPABILITY(mutex_) { return mutex_; }
+
   // ---- the platform calls
-  NetResult open(std::u16string_view agent, std::uint32_t access_type, std::uint32_t flags);
-  CallResult set_timeouts(NetHandle session, std::array<std::int32_t, 4> timeouts);
-  CallResult set_status_callback(NetHandle session, StatusSink sink, std::uint32_t notifications);
-  std::uint32_t create_resolver(NetHandle session, NetHandle& resolver);
+  NetResult open(std::u16string_view agent, std::uint32_t access_type, std::uint32_t flags) REQUIRES(mutex_);
+  CallResult set_timeouts(NetHandle session, std::array<std::int32_t, 4> timeouts) REQUIRES(mutex_);
+  CallResult set_status_callback(NetHandle session, StatusSink sink, std::uint32_t notifications)
+      REQUIRES(mutex_);
+  std::uint32_t create_resolver(NetHandle session, NetHandle& resolver) REQUIRES(mutex_);
   std::uint32_t get_proxy_for_url(NetHandle resolver, std::u16string_view url,
-                                  const AutoProxyOptions& options, std::uintptr_t context);
-  std::uint32_t get_proxy_result(NetHandle resolver, ProxyResult& result) const;
-  CallResult close(NetHandle handle);
+                                  const AutoProxyOptions& options, std::uintptr_t context) REQUIRES(mutex_);
+  std::uint32_t get_proxy_result(NetHandle resolver, ProxyResult& result) const REQUIRES(mutex_);
+  CallResult close(NetHandle handle) REQUIRES(mutex_);
 
   // ---- the control side
-  void script(Resolution resolution) { resolutions_.push_back(std::move(resolution)); }
-  std::size_t scripted() const { return resolutions_.size(); }
-  void forget_scripts() { resolutions_.clear(); }
-  std::vector<SessionInfo> sessions() const { return sessions_; }
-  std::vector<ResolutionRequest> requests() const { return requests_; }
-  std::size_t live_sessions() const;
-  std::size_t live_resolvers() const;
-  std::size_t held_callbacks() const { return owed_.size(); }
+  void script(Resolution resolution) REQUIRES(mutex_) { resolutions_.push_back(std::move(resolution)); }
+  std::size_t scripted() const REQUIRES(mutex_) { return resolutions_.size(); }
+  void forget_scripts() REQUIRES(mutex_) { resolutions_.clear(); }
+  std::vector<SessionInfo> sessions() const REQUIRES(mutex_) { return sessions_; }
+  std::vector<ResolutionRequest> requests() const REQUIRES(mutex_) { return requests_; }
+  std::size_t live_sessions() const REQUIRES(mutex_);
+  std::size_t live_resolvers() const REQUIRES(mutex_);
+  std::size_t held_callbacks() const REQUIRES(mutex_) { return owed_.size(); }
   // Every callback owed, due now as REQUEST_ERROR with `error`.
-  void fail_held(std::uint32_t error);
+  void fail_held(std::uint32_t error) REQUIRES(mutex_);
   // Returns, `lock` let go meanwhile, once every callback scheduled has been made.
-  void settle(util::UniqueLock& lock);
+  void settle(util::UniqueLock& lock) REQUIRES(mutex_);
 
   // ---- the end: every callback scheduled is due now, and the dispatcher ends once they are
   // made. The caller joins the dispatcher it is given, without the lock.
-  [[nodiscard]] std::thread stop();
+  [[nodiscard]] std::thread stop() REQUIRES(mutex_);
 
  private:
   // A session or a resolver.
@@ -106,7 +110,10 @@ class Resolver {
   };
 
   // Wakes the dispatcher for a change of what is owed, starting it the first time.
-  void schedule();
+  void schedule() REQUIRES(mutex_);
+  // The kernel, which knows the lock by a reference of its own: Parts gives both the kernel and
+  // the resolver the simulation's, so holding the resolver's is holding the kernel's.
+  Kernel& kernel() const REQUIRES(mutex_) ASSERT_CAPABILITY(kernel().mutex()) { return kernel_; }
   // The dispatcher's thread: makes each callback once it is due, under the lock but for the
   // callbacks themselves.
   void dispatch() noexcept EXCLUDES(mutex_);
@@ -117,17 +124,19 @@ class Resolver {
   Kernel& kernel_;
   util::Mutex& mutex_;
 
-  std::map<std::uintptr_t, Net> nets_;  // by handle
-  std::vector<SessionInfo> sessions_;
-  std::vector<ResolutionRequest> requests_;
-  std::deque<Resolution> resolutions_;
-  std::map<std::uint64_t, Owed> owed_;  // in the order owed
-  std::uint64_t last_owed_ = 0;
-  std::size_t in_flight_ = 0;  // callbacks being made
-  bool stopping_ = false;
+  // Shared by the platform calls and the control side, on any thread, and the dispatcher.
+  std::map<std::uintptr_t, Net> nets_ GUARDED_BY(mutex_);  // by handle
+  std::vector<SessionInfo> sessions_ GUARDED_BY(mutex_);
+  std::vector<ResolutionRequest> requests_ GUARDED_BY(mutex_);
+  std::deque<Resolution> resolutions_ GUARDED_BY(mutex_);
+  std::map<std::uint64_t, Owed> owed_ GUARDED_BY(mutex_);  // in the order owed
+  std::uint64_t last_owed_ GUARDED_BY(mutex_) = 0;
+  std::size_t in_flight_ GUARDED_BY(mutex_) = 0;  // callbacks being made
+  bool stopping_ GUARDED_BY(mutex_) = false;
   util::CondVar dispatch_changed_;  // the dispatcher's wake-up: a callback scheduled, or the end
   util::CondVar dispatched_;        // a callback made, or passed over
-  std::thread dispatcher_;          // started under the lock; joined by stop()'s caller, without it
+  // Started under the lock; joined by stop()'s caller, without it.
+  std::thread dispatcher_ GUARDED_BY(mutex_);
 };
 
 }  // namespace zelvane::sys::win::sim

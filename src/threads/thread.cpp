@@ -1,4 +1,4 @@
-#include "sys/thread.hpp"
+#include "threads/thread.hpp"
 
 #include <cerrno>
 #include <exception>
@@ -15,7 +15,7 @@
 #include <unistd.h>
 #endif
 
-namespace zelvane::sys {
+namespace zelvane::threads {
 
 ThreadHandle& ThreadHandle::operator=(ThreadHandle&& other) noexcept {
   if (this != &other) {
@@ -125,4 +125,4 @@ std::uint32_t process_id() noexcept {
 #endif
 }
 
-}  // namespace zelvane::sys
+}  // namespace zelvane::threads

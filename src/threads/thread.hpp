@@ -17,7 +17,7 @@
 #include <string_view>
 #include <thread>
 
-namespace zelvane::sys {
+namespace zelvane::threads {
 
 using ThreadBody = std::move_only_function<void()>;
 
@@ -52,4 +52,4 @@ std::expected<ThreadHandle, SpawnError> start_thread(std::string_view name, Thre
 // objects it inherited but whose threads stayed behind.
 std::uint32_t process_id() noexcept;
 
-}  // namespace zelvane::sys
+}  // namespace zelvane::threads

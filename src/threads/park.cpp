@@ -1,4 +1,4 @@
-#include "sys/park.hpp"
+#include "threads/park.hpp"
 
 #include <limits>
 
@@ -20,7 +20,7 @@
 #include <mutex>
 #endif
 
-namespace zelvane::sys {
+namespace zelvane::threads {
 
 static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t) &&
                   std::atomic<std::uint32_t>::is_always_lock_free,
@@ -126,4 +126,4 @@ void unpark_all(std::atomic<std::uint32_t>& word) {
 
 #endif
 
-}  // namespace zelvane::sys
+}  // namespace zelvane::threads

@@ -1,4 +1,4 @@
-#include "sys/park.hpp"
+#include "threads/park.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-namespace zelvane::sys {
+namespace zelvane::threads {
 namespace {
 
 using namespace std::chrono_literals;
@@ -124,4 +124,4 @@ TEST(Park, PingPongLosesNoWake) {
 }
 
 }  // namespace
-}  // namespace zelvane::sys
+}  // namespace zelvane::threads

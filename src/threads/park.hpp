@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace zelvane::sys {
+namespace zelvane::threads {
 
 using ParkClock = std::chrono::steady_clock;
 
@@ -37,4 +37,4 @@ inline void cpu_relax() noexcept {
 #endif
 }
 
-}  // namespace zelvane::sys
+}  // namespace zelvane::threads

@@ -1,4 +1,4 @@
-#include "sys/thread.hpp"
+#include "threads/thread.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <unistd.h>
 #endif
 
-namespace zelvane::sys {
+namespace zelvane::threads {
 namespace {
 
 // The id names the process, not the thread: a watcher or an idle pool thread is recognised by
@@ -46,4 +46,4 @@ TEST(ProcessIdTest, AChildOfForkHasItsOwn) {
 #endif
 
 }  // namespace
-}  // namespace zelvane::sys
+}  // namespace zelvane::threads
