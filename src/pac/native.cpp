@@ -1,26 +1,15 @@
-// The parts of the native engine that do not depend on its resolver, for both engines.
+// What both native engines answer for a setting they put to no resolver.
 #include "pac/native.hpp"
-
-#include "pac/route_entry.hpp"
-#include "route/static_route.hpp"
 
 namespace zelvane::pac {
 
-std::optional<model::Result<std::vector<model::RouteStep>>> route_native_settled(
-    const model::ProxyConfig& config, const value::Url& url) {
+model::Error unevaluable(const model::ProxyMode& mode) {
   using model::Error;
   using model::ProxyMode;
-  const ProxyMode& mode = config.effective;
-  if (mode.is<ProxyMode::PacInline>()) return std::unexpected(Error(Error::PacNotSupported{"pac-inline"}));
-  if (mode.is<ProxyMode::Direct>() || mode.is<ProxyMode::Manual>()) return route::route_static(config, url);
-  if (!route::has_usable_host(url)) return route::direct_route();
-  return std::nullopt;
-}
-
-model::Result<std::vector<model::RouteStep>> route_native_absent(const model::ProxyConfig& config,
-                                                                 const value::Url& url) {
-  if (auto settled = route_native_settled(config, url)) return std::move(*settled);
-  return std::unexpected(unevaluable(config.effective));
+  if (const auto* pac = mode.get_if<ProxyMode::Pac>()) return Error::PacFetchRequired{pac->url};
+  if (mode.is<ProxyMode::WpadAutoDetect>()) return Error::PacNotSupported{"wpad"};
+  if (mode.is<ProxyMode::PacInline>()) return Error::PacNotSupported{"pac-inline"};
+  return Error::PacNotSupported{mode.is<ProxyMode::Direct>() ? "direct" : "manual"};
 }
 
 }  // namespace zelvane::pac

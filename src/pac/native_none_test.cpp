@@ -1,5 +1,5 @@
-// A build without Windows has no native engine: what it would ask WinHTTP comes back refused
-// the way the road without a script refuses it.
+// A build without Windows has no native engine: the route decision's one question for it comes
+// back refused the way the road without a script refuses it, and the route is left unevaluated.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,57 +8,65 @@
 #include "bypass/lists.hpp"
 #include "model/test_print.hpp"
 #include "pac/native.hpp"
+#include "pac/resolve.hpp"
+#include "pac/test_answer.hpp"
+#include "route/static_route.hpp"
+#include "value/debug.hpp"
 
 namespace zelvane::pac {
 namespace {
 
 using namespace model;
+using value::debug_text;
 
 value::Url url(std::string_view text) { return value::Url::parse(text).value(); }
 ProxyConfig config_of(ProxyMode mode) {
   return ProxyConfig::from_sources({{SourceKind::Registry, std::move(mode)}});
 }
+std::string steps_text(const Result<std::vector<RouteStep>>& steps) {
+  return steps ? debug_text(*steps) : "error: " + debug_text(steps.error());
+}
 
 TEST(NativeNoneTest, NothingIsEvaluatedAndNothingIsAsked) {
   EXPECT_FALSE(native_engine_present());
-  const ProxyMode pac{ProxyMode::Pac{url("http://pac.corp/proxy.pac"), {}}};
+  const value::Url pac_url = url("http://pac.corp/proxy.pac");
+  const ProxyConfig pac = config_of({ProxyMode::Pac{pac_url, {}}});
+  const ProxyConfig wpad = config_of({ProxyMode::WpadAutoDetect{}});
+  for (const bool w : {false, true}) {
+    EXPECT_EQ(steps_text(route_native(pac, url("http://www.example/"), w)),
+              "error: " + debug_text(Error(Error::PacFetchRequired{pac_url})));
+    EXPECT_EQ(steps_text(route_native(wpad, url("http://www.example/"), w)),
+              "error: " + debug_text(Error(Error::PacNotSupported{"wpad"})));
+  }
+
+  const std::string direct = steps_by(route::direct_route(), "none");
+  const std::vector<RouteStep> through_proxy{
+      RouteStep{RouteStep::Http{ProxyEndpoint{std::nullopt, value::Host::domain("proxy.corp"), 3128, {}}}}};
   struct Case {
-    ProxyMode mode;
+    ProxyConfig config;
     std::string url;
-    bool wpad;
-    Result<std::vector<RouteStep>> expected;
+    std::string expected;
   };
-  const std::vector<RouteStep> direct{RouteStep{RouteStep::Direct{}}};
   const std::vector<Case> cases = {
-      {pac, "http://www.example/", true,
-       std::unexpected(Error(Error::PacFetchRequired{url("http://pac.corp/proxy.pac")}))},
-      {{ProxyMode::WpadAutoDetect{}},
-       "http://www.example/",
-       true,
-       std::unexpected(Error(Error::PacNotSupported{"wpad"}))},
-      {{ProxyMode::PacInline{"x", {}}},
-       "mailto:a@b",
-       false,
-       std::unexpected(Error(Error::PacNotSupported{"pac-inline"}))},
-      {pac, "mailto:a@b", false, direct},
-      {{ProxyMode::WpadAutoDetect{}}, "foo:///x", true, direct},
-      {{ProxyMode::Direct{}}, "http://www.example/", false, direct},
+      {pac, "http://www.example/", "pac http://pac.corp/proxy.pac by none"},
+      {wpad, "http://www.example/", "wpad by none"},
+      {config_of({ProxyMode::PacInline{"x", {}}}), "mailto:a@b", direct},
+      {pac, "mailto:a@b", direct},
+      {wpad, "foo:///x", direct},
+      {config_of({ProxyMode::Direct{}}), "http://www.example/", direct},
+      {config_of(bypass::parse_proxy_settings("proxy.corp:3128", "")), "http://www.example/",
+       steps_by(through_proxy, "none")},
   };
   for (const Case& c : cases) {
-    const auto got = route_native(config_of(c.mode), url(c.url), c.wpad);
-    EXPECT_EQ(got.has_value(), c.expected.has_value()) << c.url;
-    if (got && c.expected) {
-      EXPECT_EQ(*got, *c.expected) << c.url;
-    }
-    if (!got && !c.expected) {
-      EXPECT_EQ(debug_text(got.error()), debug_text(c.expected.error())) << c.url;
+    for (const EngineChoice engine : {EngineChoice::Native, EngineChoice::Auto}) {
+      for (const bool w : {false, true}) {
+        EXPECT_EQ(answer_text(resolve(c.config, url(c.url), {engine, std::nullopt, w, hostfn::PacPolicy{}})),
+                  c.expected)
+            << debug_text(c.config.effective) << " " << c.url << " P" << static_cast<int>(engine) << " W"
+            << w;
+      }
     }
   }
-  const ProxyConfig manual = config_of(bypass::parse_proxy_settings("proxy.corp:3128", ""));
-  const auto routed = route_native(manual, url("http://www.example/"), false);
-  ASSERT_TRUE(routed.has_value());
-  ASSERT_EQ(routed->size(), 1u);
-  EXPECT_NE(routed->front().endpoint(), nullptr) << "a manual setting goes through its proxy";
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // Which road answers a URL, decided once: the module's route operation asks here, with the
 // engine choice, the caller's script, the WPAD switch and the policy of its call, and gets back
-// what a Route holds. The roads themselves are the static route (route/static_route.hpp), the
-// PAC route entry's QuickJS-ng evaluation (pac/route_entry.hpp) and the native engine
-// (pac/native.hpp); this decides between them and runs the one it chose.
+// what a Route holds. The roads themselves are the static route (route/static_route.hpp),
+// QuickJS-ng evaluation (pac/route_entry.hpp) and the native engine (pac/native.hpp), which
+// decide nothing of their own: this decides between them and runs the one it chose.
 #pragma once
 
 #include <cstdint>
@@ -62,9 +62,12 @@ using NativeRoad = model::Result<std::vector<model::RouteStep>> (*)(const model:
 //   7. WpadAutoDetect, W false: the unevaluated Wpad route.
 //   8. Pac or WpadAutoDetect, P None or QuickJs: the unevaluated route (Pac with the PAC URL's
 //      text, or Wpad).
-//   9. Pac or WpadAutoDetect, P Native or Auto: `native` with W; engine Native. Its
-//      PacNotSupported and PacFetchRequired give the route of row 8; any other error is the
-//      answer. A null `native` is a build without the engine: row 8's route.
+//   9. Pac or WpadAutoDetect, P Native or Auto: `native` with W, the one question the native
+//      engine is asked (so always a PAC URL or discovery, a usable host, and W true for
+//      discovery); engine Native. Its PacNotSupported and PacFetchRequired (the answers of a
+//      build without the engine and of a WinHTTP without its resolver) give the route of row 8;
+//      any other error is the answer. A null `native` is a build without the engine: row 8's
+//      route.
 // Blocks while an engine runs; any thread may call it at once with others.
 model::Result<RouteAnswer> resolve(const model::ProxyConfig& config, const value::Url& url,
                                    const RouteRequest& request, NativeRoad native);

@@ -1,8 +1,10 @@
 #include "pac/route_entry.hpp"
 
+#include <optional>
+#include <string>
+
 #include "pac/pool.hpp"
 #include "pac/quickjs.hpp"
-#include "pac/resolve.hpp"
 
 namespace zelvane::pac {
 
@@ -44,21 +46,6 @@ Result<std::vector<RouteStep>> evaluate_for_url(const hostfn::PacPolicy& policy,
 Result<std::vector<RouteStep>> route_with_script(std::string_view script, const Url& url,
                                                  const hostfn::PacPolicy& policy) {
   return evaluate_for_url(policy, script, url, script_host(url));
-}
-
-Error unevaluable(const ProxyMode& mode) {
-  if (const auto* pac = mode.get_if<ProxyMode::Pac>()) return Error::PacFetchRequired{pac->url};
-  return Error::PacNotSupported{"wpad"};
-}
-
-Result<std::vector<RouteStep>> route(const ProxyConfig& config, const Url& url,
-                                     std::optional<std::string_view> script,
-                                     const hostfn::PacPolicy& policy) {
-  // The QuickJS-ng road of the one decision; what it leaves unevaluated is this entry's error.
-  auto answer = resolve(config, url, RouteRequest{EngineChoice::QuickJs, script, false, policy}, nullptr);
-  if (!answer) return std::unexpected(std::move(answer.error()));
-  if (answer->kind != RouteKind::Steps) return std::unexpected(unevaluable(config.effective));
-  return std::move(answer->steps);
 }
 
 }  // namespace zelvane::pac

@@ -7,7 +7,6 @@
 
 #include "model/test_print.hpp"
 #include "pac/pool.hpp"
-#include "route/static_route.hpp"
 #include "value/debug.hpp"
 
 namespace zelvane::pac {
@@ -43,9 +42,7 @@ std::string expecting(std::string_view url_text, std::string_view host) {
          "  throw new Error('saw ' + url + ' and ' + host);\n"
          "}";
 }
-constexpr std::string_view kThrows = "function FindProxyForURL(url, host) { throw new Error('evaluated'); }";
 constexpr std::string_view kProxyA = "function FindProxyForURL(url, host) { return 'PROXY a.example:1'; }";
-constexpr std::string_view kProxyB = "function FindProxyForURL(url, host) { return 'PROXY b.example:2'; }";
 
 hostfn::PacPolicy inline_policy() { return hostfn::PacPolicy{}; }
 hostfn::PacPolicy pooled_policy(Duration timeout = Duration{30, 0}) {
@@ -117,62 +114,6 @@ TEST(RouteWithScriptTest, ScriptSeesThePreparedUrlAndTheBareHost) {
     EXPECT_EQ(outcome(route_with_script(script, url(c.url), inline_policy())), kDirect) << c.url;
     EXPECT_EQ(outcome(route_with_script(script, url(c.url), pooled_policy())), kDirect) << c.url;
   }
-}
-
-ProxyConfig config_of(ProxyMode mode) {
-  ProxyConfig config = ProxyConfig::empty();
-  config.effective = std::move(mode);
-  return config;
-}
-
-TEST(RouteTest, DirectAndManualNeverEvaluate) {
-  const ProxyConfig direct = config_of(ProxyMode{ProxyMode::Direct{}});
-  for (const char* u : {"http://x.example/", "mailto:a@b.example", "file:///x"}) {
-    EXPECT_EQ(outcome(route(direct, url(u), std::nullopt, inline_policy())), kDirect) << u;
-    EXPECT_EQ(outcome(route(direct, url(u), kThrows, inline_policy())), kDirect) << u;
-  }
-  ProxyMode::Manual manual;
-  manual.per_scheme[SchemeSlot::Http] =
-      SchemeEntry{SchemeEntry::Use{ProxyEndpoint{std::nullopt, Host::domain("m.example"), 3128, {}}}};
-  manual.per_scheme[SchemeSlot::Https] = SchemeEntry{SchemeEntry::Unusable{
-      RejectedValue{RejectedKind::InvalidProxyEndpoint, RejectedSource::environment_variable("https_proxy"),
-                    "bad", SchemeSlot::Https}}};
-  const ProxyConfig config = config_of(ProxyMode{manual});
-  EXPECT_EQ(outcome(route(config, url("http://x.example/"), kThrows, inline_policy())),
-            through("m.example", 3128, std::nullopt));
-  EXPECT_EQ(outcome(route(config, url("https://x.example/"), kThrows, inline_policy())),
-            outcome(zelvane::route::route_static(config, url("https://x.example/"))));
-  EXPECT_NE(
-      outcome(route(config, url("https://x.example/"), kThrows, inline_policy())).find("ProxyEntryUnusable"),
-      std::string::npos);
-}
-
-TEST(RouteTest, ScriptSettings) {
-  const ProxyConfig pac = config_of(ProxyMode{ProxyMode::Pac{url("http://wpad.example/proxy.pac"), {}}});
-  const ProxyConfig inline_pac = config_of(ProxyMode{ProxyMode::PacInline{std::string(kProxyA), {}}});
-  const ProxyConfig wpad = config_of(ProxyMode{ProxyMode::WpadAutoDetect{}});
-  const Url target = url("http://x.example/");
-
-  // No host: one direct step, nothing evaluated (the script would throw).
-  for (const ProxyConfig* config : {&pac, &inline_pac, &wpad}) {
-    for (const char* u : {"mailto:a@b.example", "foo:///x", "file:///x"}) {
-      EXPECT_EQ(outcome(route(*config, url(u), kThrows, inline_policy())), kDirect) << u;
-      EXPECT_EQ(outcome(route(*config, url(u), std::nullopt, inline_policy())), kDirect) << u;
-    }
-  }
-  // The caller's script, under every script setting, ahead of the inline one.
-  EXPECT_EQ(outcome(route(pac, target, kProxyB, inline_policy())), through("b.example", 2));
-  EXPECT_EQ(outcome(route(wpad, target, kProxyB, inline_policy())), through("b.example", 2));
-  EXPECT_EQ(outcome(route(inline_pac, target, kProxyB, inline_policy())), through("b.example", 2));
-  EXPECT_EQ(outcome(route(inline_pac, target, std::nullopt, inline_policy())), through("a.example", 1));
-  EXPECT_EQ(outcome(route(inline_pac, target, std::nullopt, pooled_policy())), through("a.example", 1));
-  // What cannot be evaluated here.
-  EXPECT_EQ(outcome(route(pac, target, std::nullopt, inline_policy())),
-            "error: " + debug_text(Error{Error::PacFetchRequired{url("http://wpad.example/proxy.pac")}}));
-  EXPECT_EQ(outcome(route(wpad, target, std::nullopt, inline_policy())),
-            "error: " + debug_text(Error{Error::PacNotSupported{"wpad"}}));
-  // The evaluation's own failures come through.
-  EXPECT_NE(outcome(route(pac, target, kThrows, inline_policy())).find("PacEvaluation"), std::string::npos);
 }
 
 TEST(EvaluateForUrlTest, TimeoutChoosesThePool) {

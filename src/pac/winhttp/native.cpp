@@ -40,8 +40,8 @@ bool native_engine_present() { return sys::win::default_platform().winhttp_has_p
 
 model::Result<std::vector<model::RouteStep>> route_native(const model::ProxyConfig& config,
                                                           const value::Url& url, bool wpad) {
-  // A WinHTTP without its resolver: no session is opened, and the route is the none build's.
-  if (!native_engine_present()) return route_native_absent(config, url);
+  // A WinHTTP without its resolver: no session is opened, and the answer is the none build's.
+  if (!native_engine_present()) return std::unexpected(unevaluable(config.effective));
   auto session = winhttp::shared_session(wpad);
   if (!session) return std::unexpected(std::move(session.error()));
   return (*session)->route(config, url);

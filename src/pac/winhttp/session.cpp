@@ -230,8 +230,6 @@ Result<WinHttpSession> WinHttpSession::open(Platform& platform, Duration timeout
 }
 
 Result<std::vector<RouteStep>> WinHttpSession::route(const ProxyConfig& config, const Url& url) const {
-  // An inline script, a direct or manual setting, and a URL without a usable host.
-  if (auto settled = route_native_settled(config, url)) return std::move(*settled);
   const ProxyMode& mode = config.effective;
   if (mode.is<ProxyMode::WpadAutoDetect>()) {
     if (!wpad_fallback_) return std::unexpected(Error(Error::PacNotSupported{"wpad"}));
@@ -260,9 +258,11 @@ Result<std::vector<RouteStep>> WinHttpSession::route(const ProxyConfig& config, 
     }
     return route::direct_route();
   }
-  // A PAC URL, the one setting left.
-  const auto& pac = std::get<ProxyMode::Pac>(mode.value);
-  auto resolved = resolve(url, {AutoProxyMode::ConfigUrl, pac.url});
+  // pac::resolve asks nothing else; another setting is refused as the engine without a
+  // resolver refuses it.
+  const auto* pac = mode.get_if<ProxyMode::Pac>();
+  if (pac == nullptr) return std::unexpected(unevaluable(mode));
+  auto resolved = resolve(url, {AutoProxyMode::ConfigUrl, pac->url});
   if (!resolved) return std::unexpected(std::move(resolved.error()));
   // Without discovery WinHTTP's "nothing found" is an error, so an answer is always there.
   if (*resolved) return std::move(**resolved);

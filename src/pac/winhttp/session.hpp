@@ -68,10 +68,10 @@ class WinHttpSession {
   static model::Result<WinHttpSession> open(value::Duration timeout);
   static model::Result<WinHttpSession> open(Platform& platform, value::Duration timeout);
 
-  // The route of a URL under the configuration's effective setting: direct and manual ones
-  // statically, a PAC URL through WinHTTP, WPAD by discovery (when wpad_fallback is set, with
-  // the user's own settings as fallback; else PacNotSupported "wpad"); an inline script is
-  // PacNotSupported "pac-inline". A URL without a usable host goes direct.
+  // The route of a URL under the configuration's effective setting, the native engine's one
+  // question: a PAC URL through WinHTTP, WPAD by discovery (when wpad_fallback is set, with the
+  // user's own settings as fallback; else PacNotSupported "wpad"). pac::resolve asks it only
+  // those two, and only for a URL with a usable host; any other setting is pac::unevaluable.
   model::Result<std::vector<model::RouteStep>> route(const model::ProxyConfig& config,
                                                      const value::Url& url) const;
   // One question to WinHTTP: the steps, or none when discovery found no PAC script.

@@ -1,10 +1,14 @@
 // The native engine on the real WinHTTP of the win32 build. Under Wine the resolver is a stub
 // that refuses to be created (12178), so the road followed here is that refusal through the
-// engine; where the system makes resolvers, a PAC URL nobody serves fails to download.
+// engine and through the route decision; where the system makes resolvers, a PAC URL nobody
+// serves fails to download.
 #include <gtest/gtest.h>
 
 #include "pac/native.hpp"
+#include "pac/resolve.hpp"
+#include "pac/test_answer.hpp"
 #include "pac/winhttp/session.hpp"
+#include "route/static_route.hpp"
 
 #include "pac/winhttp/session_internal.hpp"
 
@@ -36,15 +40,21 @@ TEST(WinHttpSessionWin32Test, TheSessionsOpenAndARefusedResolverIsAnIoError) {
   EXPECT_EQ(CompletionContext::live(), 0u);
 }
 
-TEST(WinHttpSessionWin32Test, TheProcessWideSessionsAnswerThroughThePortableEntry) {
+TEST(WinHttpSessionWin32Test, TheDecisionAsksTheProcessWideSessionsItsOneQuestion) {
   EXPECT_TRUE(native_engine_present());
   const ProxyConfig wpad = ProxyConfig::from_sources({{SourceKind::Env, {ProxyMode::WpadAutoDetect{}}}});
-  const auto refused = route_native(wpad, url("http://www.example/"), false);
+  const ProxyConfig pac = ProxyConfig::from_sources(
+      {{SourceKind::Env, {ProxyMode::Pac{url("http://127.0.0.1:9/none.pac"), {}}}}});
+  const auto request = [](bool w) { return RouteRequest{EngineChoice::Native, std::nullopt, w, {}}; };
+  // Discovery nobody asked for, and a URL without a host, are not WinHTTP's.
+  EXPECT_EQ(answer_text(resolve(wpad, url("http://www.example/"), request(false))), "wpad by none");
+  EXPECT_EQ(answer_text(resolve(wpad, url("mailto:someone@example.org"), request(true))),
+            steps_by(route::direct_route(), "none"));
+  // A PAC URL is, and the real WinHTTP's refusal (or failed download) is the answer.
+  const auto refused = resolve(pac, url("http://www.example/"), request(false));
   ASSERT_FALSE(refused.has_value());
-  ASSERT_NE(refused.error().get_if<Error::PacNotSupported>(), nullptr) << refused.error().message();
-  const auto direct = route_native(wpad, url("mailto:someone@example.org"), true);
-  ASSERT_TRUE(direct.has_value()) << direct.error().message();
-  EXPECT_EQ(direct->size(), 1u);
+  ASSERT_NE(refused.error().get_if<Error::Io>(), nullptr) << refused.error().message();
+  EXPECT_EQ(CompletionContext::live(), 0u);
   EXPECT_EQ(shared_session(false).value(), shared_session(false).value());
   EXPECT_NE(shared_session(false).value(), shared_session(true).value());
 }
