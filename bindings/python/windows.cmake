@@ -40,16 +40,31 @@ target_link_options(zelvane_python PRIVATE -static -s)
 add_dependencies(zelvane_python zelvane_python_implib zelvane_stub)
 set(pyd "$<TARGET_FILE:zelvane_python>")
 
-# Its import and export tables, and every name it takes from the interpreter one that the
-# interpreter of the same version exports (the Linux build of it, which exports every symbol
-# of its C API as the Windows DLL does).
+# Its import and export tables, and every name it takes from the interpreter one that
+# python313t.dll exports: declared for Windows by the headers a module compiles against, and
+# defined by a source that the interpreter's Windows build compiles into the DLL (exports.py
+# reads PCbuild/pythoncore.vcxproj and preprocesses them, as that build configures them, with the
+# mingw-w64 compiler). A name declared on every system but defined only on POSIX, or only by a
+# source the Windows build leaves out, would load on Linux and fail the import on Windows.
 set(check_pyd "${CMAKE_SOURCE_DIR}/scripts/check-pyd")
-set(check_python)
-if(ZELVANE_PYTHON)
-  set(check_python --python "${ZELVANE_PYTHON}")
+set(check_exports)
+if(ZELVANE_PY_WIN_SOURCE AND ZELVANE_PYTHON)
+  set(py_exports "${CMAKE_CURRENT_BINARY_DIR}/python313t_exports.txt")
+  add_custom_command(OUTPUT "${py_exports}"
+    COMMAND "${ZELVANE_PYTHON}" "${windows_dir}/exports.py" --cc "${CMAKE_C_COMPILER}"
+            --include "${ZELVANE_PY_WIN_INCLUDE}" --source "${ZELVANE_PY_WIN_SOURCE}"
+            --output "${py_exports}"
+    DEPENDS "${windows_dir}/exports.py" "${ZELVANE_PY_WIN_INCLUDE}/pyconfig.h"
+            "${ZELVANE_PY_WIN_SOURCE}/PCbuild/pythoncore.vcxproj"
+    COMMENT "Listing the names ${py_dll} exports from the CPython source's Windows build" VERBATIM)
+  add_custom_target(zelvane_python_exports ALL DEPENDS "${py_exports}")
+  set(check_exports --exports "${py_exports}")
+else()
+  message(STATUS "zelvane: without ZELVANE_PY_WIN_SOURCE or ZELVANE_PYTHON the names the .pyd imports "
+                 "from ${py_dll} are not checked")
 endif()
-add_test(NAME pyd_tables_self_test COMMAND "${check_pyd}" ${check_python} --self-test)
-add_test(NAME pyd_tables COMMAND "${check_pyd}" ${check_python} "${pyd}")
+add_test(NAME pyd_tables_self_test COMMAND "${check_pyd}" ${check_exports} --self-test)
+add_test(NAME pyd_tables COMMAND "${check_pyd}" ${check_exports} "${pyd}")
 set_tests_properties(pyd_tables_self_test pyd_tables PROPERTIES
   ENVIRONMENT "ZELVANE_MINGW_OBJDUMP=${ZELVANE_MINGW_OBJDUMP};ZELVANE_MINGW_CC=${CMAKE_C_COMPILER};ZELVANE_MINGW_DLLTOOL=${ZELVANE_MINGW_DLLTOOL}")
 
