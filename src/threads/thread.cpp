@@ -87,7 +87,8 @@ void run(Start* raw) noexcept(false) {
 #ifndef _WIN32
   } catch (const abi::__forced_unwind&) {
     // The thread is being ended (pthread_exit, or an interpreter that is finalising):
-    // swallowing the unwind would abort the process.
+    // swallowing the unwind would abort the process. Windows ends such a thread without
+    // unwinding, so nothing reaches here there (thread.hpp).
     throw;
 #endif
   } catch (...) {

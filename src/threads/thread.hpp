@@ -7,7 +7,10 @@
 // - Naming is best effort: a name the system refuses or shortens (Linux keeps 15 bytes) never
 //   fails the spawn.
 // - An exception escaping a body is swallowed (the body reports its own failures), but the
-//   forced unwind that ends a thread is let through.
+//   forced unwind that ends a thread on Linux (pthread_exit) is let through. On Windows a
+//   thread is ended (_endthreadex, as an interpreter that is finalising does) without any
+//   unwinding: nothing on its stack is destroyed, the body itself included. Either way a
+//   body relies on nothing after the call that may end it, and holds no lock across that call.
 #pragma once
 
 #include <cstdint>
